@@ -1,0 +1,31 @@
+// Shared pieces of the simulated camera SDK: settings from the environment,
+// the call log, page-level memory, and the hooks each library provides.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Integer setting SIMSDK_<name>; fallback when unset or not a number.
+// Accepts decimal or 0x-prefixed hex, and values beyond 32 bits.
+long long settingNumber(const char* name, long long fallback);
+// Text setting SIMSDK_<name>; fallback when unset.
+std::string settingText(const char* name, const char* fallback);
+
+// Appends one line to the file named by SIMSDK_LOG (nothing when unset).
+void logLine(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Memory in whole pages. The last page of every allocation is left
+// inaccessible, so reading past the usable part faults.
+std::size_t pageSize();
+std::uint8_t* allocateGuardedPages(std::size_t usablePages);
+void makeReadOnly(void* pages, std::size_t bytes);
+void makeInaccessible(void* pages, std::size_t bytes);
+
+// Called by the platform file when the library is loaded and unloaded.
+void onLibraryLoaded();
+void onLibraryUnloading();

@@ -1,0 +1,100 @@
+// palette-probe: starts the thermal camera through its SDK, finds the first
+// channel whose gray-level output the SDK hands out, saves the live palette
+// from it to official_palette_live.bin and stops the camera.
+#include <cstdint>
+#include <cstdio>
+
+#include "platform.h"
+#include "sdk.h"
+
+namespace {
+
+const char* const paletteFileName = "official_palette_live.bin";
+const char* const paletteTemporaryName = "official_palette_live.bin.tmp";
+const std::size_t paletteOffset = 16;
+const std::size_t paletteSize = 1024;
+const int listedEntries = 12;
+const unsigned waitAfterStartMilliseconds = 3000;
+const std::int32_t lastChannel = 4;
+const std::int32_t rgb24BufferSize = 57600;
+const std::int32_t rgb24Flag = 1;
+
+// Sixteen lower-case hex digits, zero-filled, whatever the platform's %p does.
+void formatPointer(const void* pointer, char (&text)[17]) {
+    std::uintptr_t value = reinterpret_cast<std::uintptr_t>(pointer);
+    for (int digit = 15; digit >= 0; --digit) {
+        text[digit] = "0123456789abcdef"[value & 0xF];
+        value >>= 4;
+    }
+    text[16] = '\0';
+}
+
+// Writes the block to a temporary file and moves it over the palette file,
+// so an earlier palette is replaced whole or not at all.
+bool savePaletteFile(const std::uint8_t* block) {
+    std::remove(paletteTemporaryName);  // a stale one, or a link planted there
+    std::FILE* file = std::fopen(paletteTemporaryName, "wb");
+    if (file == nullptr) return false;
+    bool written = std::fwrite(block, 1, paletteSize, file) == paletteSize;
+    bool closed = std::fclose(file) == 0;
+    if (written && closed && replaceFile(paletteTemporaryName, paletteFileName)) return true;
+    std::remove(paletteTemporaryName);
+    return false;
+}
+
+// Saves the palette block of a gray frame and lists its first entries.
+// Returns false when the file could not be saved.
+bool capturePalette(const std::uint8_t* grayFrame) {
+    const std::uint8_t* block = grayFrame + paletteOffset;
+    bool saved = savePaletteFile(block);
+    if (saved)
+        std::printf("saved %s (first entries):\n", paletteFileName);
+    else
+        std::printf("failed to save %s\n", paletteFileName);
+    for (int entry = 0; entry < listedEntries; ++entry) {
+        const std::uint8_t* bytes = block + 4 * entry;
+        std::printf("  %2d: %3u %3u %3u %3u\n", entry, unsigned{bytes[0]}, unsigned{bytes[1]},
+                    unsigned{bytes[2]}, unsigned{bytes[3]});
+    }
+    return saved;
+}
+
+}  // namespace
+
+int main() {
+    SdkEntryPoints sdk;
+    if (!loadSdk(sdk)) return 1;
+
+    sdk.SetNewIRFrameDelegate(onIR);
+    std::uint8_t started = sdk.Start();
+    std::printf("Start=%u\n", unsigned{started});
+    std::fflush(stdout);  // out before the pause, also on a pipe or a file
+    sleepMilliseconds(waitAfterStartMilliseconds);
+
+    std::int32_t answeringChannel = -1;
+    std::uint8_t* grayFrame = nullptr;
+    for (std::int32_t channel = 0; channel <= lastChannel && answeringChannel < 0; ++channel) {
+        std::int32_t info = 0;
+        grayFrame = nullptr;
+        std::int32_t result = sdk.MAG_GetOutputBMPdata(channel, &info, &grayFrame);
+        char pointerText[17];
+        formatPointer(grayFrame, pointerText);
+        std::printf("chan %d gray rc=%d buf=%s\n", static_cast<int>(channel),
+                    static_cast<int>(result), pointerText);
+        if (result != 0 && grayFrame != nullptr) answeringChannel = channel;
+    }
+
+    bool paletteSaved = true;
+    if (answeringChannel >= 0) {
+        paletteSaved = capturePalette(grayFrame);
+        // The SDK fills this buffer; nothing here reads it.
+        std::uint8_t rgb24Buffer[rgb24BufferSize];
+        std::int32_t result = sdk.MAG_GetOutputBMPdataRGB24(answeringChannel, rgb24Buffer,
+                                                              rgb24BufferSize, rgb24Flag);
+        std::printf("RGB24 rc=%d\n", static_cast<int>(result));
+    }
+
+    sdk.Stop();
+    std::printf("done\n");
+    return paletteSaved ? 0 : 1;
+}
