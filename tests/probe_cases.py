@@ -401,8 +401,7 @@ def run_case(case: Case, target: Target) -> None:
               f"standard output differs\n--- expected\n{expected_stdout}--- got\n{stdout}")
         check(process.returncode == case.status,
               f"exit status {process.returncode}, expected {case.status}")
-        check(stderr == b"" or target.platform == "windows" and not stderr.strip(),
-              f"standard error not empty: {stderr!r}")
+        check(stderr == b"", f"standard error not empty: {stderr!r}")
         changed = sorted(k for k in set(before) | set(after) | set(expected_after)
                          if after.get(k) != expected_after.get(k))
         check(not changed, f"working directory differs from what was expected in {changed}: "

@@ -1,0 +1,35 @@
+#!/usr/bin/env python3
+"""Fails when a Windows executable imports any DLL besides the system's own.
+
+    check_imports.py [--objdump PROGRAM] EXECUTABLE
+"""
+import argparse
+import re
+import subprocess
+import sys
+
+# KERNEL32 and the C runtime (msvcrt, or the universal CRT's forwarders).
+ALLOWED = re.compile(r"^(kernel32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$", re.I)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump")
+    parser.add_argument("executable")
+    args = parser.parse_args()
+    dump = subprocess.run([args.objdump, "-p", args.executable], check=True,
+                          capture_output=True, text=True).stdout
+    imported = re.findall(r"^\s*DLL Name: (\S+)", dump, re.M)
+    others = [name for name in imported if not ALLOWED.match(name)]
+    print("imports:", " ".join(imported))
+    if not imported or not any(name.lower() == "kernel32.dll" for name in imported):
+        print("FAILED: no import table with KERNEL32.dll found")
+        return 1
+    if others:
+        print("FAILED: imports DLLs that are not the system's own:", " ".join(others))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
