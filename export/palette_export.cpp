@@ -194,7 +194,8 @@ bool readPaletteFile(const std::string& path, std::uint8_t (&raw)[paletteSize],
     bool readFailed = std::ferror(file) != 0;
     int readError = errno;
     std::fclose(file);
-    if (readFailed || (length == 0 && fs::is_directory(path))) {
+    std::error_code statusFailure;
+    if (readFailed || (length == 0 && fs::is_directory(path, statusFailure))) {
         error = "cannot read '" + path + "': " +
                 (readFailed ? systemMessage(readError) : std::string("it is a directory"));
         return false;
