@@ -26,6 +26,12 @@ std::uint8_t* allocateGuardedPages(std::size_t usablePages);
 void makeReadOnly(void* pages, std::size_t bytes);
 void makeInaccessible(void* pages, std::size_t bytes);
 
+// Sends the calling thread a signal with a do-nothing handler at the given
+// interval until stopped, so that its blocking calls get interrupted. Where
+// the platform has no such signals, these do nothing.
+void startInterruptingCaller(long long intervalMilliseconds);
+void stopInterruptingCaller();
+
 // Called by the platform file when the library is loaded and unloaded.
 void onLibraryLoaded();
 void onLibraryUnloading();

@@ -1,7 +1,20 @@
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "sim.h"
+
+namespace {
+std::atomic<bool> interrupting{false};
+std::thread* interrupter = nullptr;
+
+void doNothing(int) {}
+}  // namespace
 
 std::size_t pageSize() {
     return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
@@ -22,6 +35,30 @@ void makeReadOnly(void* pages, std::size_t bytes) {
 
 void makeInaccessible(void* pages, std::size_t bytes) {
     mprotect(pages, bytes, PROT_NONE);
+}
+
+void startInterruptingCaller(long long intervalMilliseconds) {
+    if (interrupter != nullptr) return;
+    struct sigaction action {};
+    action.sa_handler = doNothing;  // and no SA_RESTART: calls return EINTR
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, nullptr);
+    pthread_t caller = pthread_self();
+    interrupting.store(true);
+    interrupter = new std::thread([caller, intervalMilliseconds] {
+        while (interrupting.load()) {
+            pthread_kill(caller, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(intervalMilliseconds));
+        }
+    });
+}
+
+void stopInterruptingCaller() {
+    if (interrupter == nullptr) return;
+    interrupting.store(false);
+    interrupter->join();
+    delete interrupter;
+    interrupter = nullptr;
 }
 
 __attribute__((constructor)) static void libraryLoaded() {

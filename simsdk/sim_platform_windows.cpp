@@ -27,6 +27,10 @@ void makeInaccessible(void* pages, std::size_t bytes) {
     VirtualProtect(pages, bytes, PAGE_NOACCESS, &previous);
 }
 
+// Windows has no signals that cut a Sleep short.
+void startInterruptingCaller(long long) {}
+void stopInterruptingCaller() {}
+
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) onLibraryLoaded();
     if (reason == DLL_PROCESS_DETACH) onLibraryUnloading();

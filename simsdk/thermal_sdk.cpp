@@ -88,11 +88,14 @@ extern "C" SIMSDK_EXPORT std::uint32_t Start() {
             delegateThreads->emplace_back(callDelegate, registeredDelegate, interval, garbage,
                                           static_cast<unsigned>(thread));
     }
+    long long interruptInterval = settingNumber("INTERRUPT_MS", 0);
+    if (interruptInterval > 0) startInterruptingCaller(interruptInterval);
     return result;
 }
 
 extern "C" SIMSDK_EXPORT void Stop() {
     std::lock_guard<std::mutex> lock(stateMutex);
+    stopInterruptingCaller();
     running.store(false);
     for (std::thread& thread : *delegateThreads) thread.join();
     delegateThreads->clear();

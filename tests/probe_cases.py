@@ -16,6 +16,7 @@ import os
 import re
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -68,6 +69,14 @@ def write_file(name: str, content: bytes) -> Callable[[str], None]:
     return prepare
 
 
+def make_link(name: str) -> Callable[[str], None]:
+    """A symbolic link at name, pointing at a file that must stay as it is."""
+    def prepare(work: str) -> None:
+        write_file("elsewhere.bin", b"the target of a link")(work)
+        os.symlink("elsewhere.bin", os.path.join(work, name))
+    return prepare
+
+
 def make_directory(name: str) -> Callable[[str], None]:
     def prepare(work: str) -> None:
         os.mkdir(os.path.join(work, name))
@@ -98,6 +107,12 @@ class Case:
     without_export: str = ""     # the library holding this export lacks it
     platforms: tuple = ("native", "windows")
     timing: bool = False         # also check that "Start=" comes before the pause
+    # Hostile surroundings (POSIX only): standard output "closed" or "full"
+    # (/dev/full); a file size limit in bytes; a working directory the tool
+    # may not write to.
+    stdout_to: str = "pipe"
+    file_size_limit: int = 0
+    read_only_work: bool = False
 
 
 EXAMPLE_RUN = """Start=1
@@ -185,6 +200,26 @@ done
          outcome="kept", prepare=make_directory(PALETTE)),
     Case("temporary-name-is-a-directory", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
          outcome="kept", prepare=make_directory(TEMPORARY)),
+    # Wine shows a POSIX symbolic link to Windows programs as the file it
+    # points at, which no Windows link does; so these are native only.
+    Case("palette-name-is-a-link", EXAMPLE_RUN, prepare=make_link(PALETTE),
+         platforms=("native",)),
+    Case("temporary-name-is-a-link", EXAMPLE_RUN, prepare=make_link(TEMPORARY),
+         platforms=("native",)),
+    Case("file-size-limit", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
+         outcome="kept", prepare=write_file(PALETTE, b"an earlier palette"),
+         file_size_limit=1000, platforms=("native",)),
+    Case("read-only-working-directory", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
+         outcome="kept", read_only_work=True, platforms=("native",)),
+    # Lost output is no reason to lose the palette or leave the camera running.
+    Case("standard-output-closed", EXAMPLE_RUN, stdout_to="closed", platforms=("native",)),
+    Case("standard-output-full", EXAMPLE_RUN, stdout_to="full", platforms=("native",)),
+    # SDK threads calling the delegate flat out with garbage, all run long.
+    Case("delegate-storm", EXAMPLE_RUN,
+         sdk={"DELEGATE_THREADS": "2", "DELEGATE_INTERVAL_MS": "0", "DELEGATE_GARBAGE": "1"}),
+    # Signals during the pause must not shorten it.
+    Case("pause-survives-signals", EXAMPLE_RUN, sdk={"INTERRUPT_MS": "50"}, timing=True,
+         platforms=("native",)),
 ] + [
     Case(f"missing-{library}", "", status=1, missing=(library,), outcome="kept")
     for library in LIBRARIES
@@ -234,6 +269,20 @@ def snapshot(directory: str) -> Dict[str, object]:
                 with open(path, "rb") as f:
                     entries[relative] = ("file", f.read())
     return entries
+
+
+NOBODY = 65534
+
+
+def restrict_working_directory(root: str, work: str, log_path: str) -> None:
+    """Takes write access to the working directory away from the tool. Root
+    writes anywhere, so the tool then runs as nobody, which needs to reach
+    its files and the SDK's log."""
+    os.chmod(root, 0o755)
+    with open(log_path, "wb"):
+        pass
+    os.chmod(log_path, 0o666)
+    os.chmod(work, 0o555)
 
 
 def windows_sdk_directory() -> str:
@@ -365,15 +414,35 @@ def run_case(case: Case, target: Target) -> None:
         env["SIMSDK_LOG"] = windows_path(log_path) if target.platform == "windows" else log_path
         command = target.launcher + [os.path.join(root, "bin", os.path.basename(target.tool))]
 
+        if case.read_only_work:
+            restrict_working_directory(root, work, log_path)
+        stdout_sink = {"pipe": subprocess.PIPE, "full": open("/dev/full", "wb"),
+                       "closed": subprocess.DEVNULL}[case.stdout_to]
+
+        def set_up_child() -> None:
+            if case.stdout_to == "closed":
+                os.close(1)
+            if case.file_size_limit:
+                import resource
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_size_limit,) * 2)
+            if case.read_only_work and os.geteuid() == 0:
+                os.setgid(NOBODY)
+                os.setuid(NOBODY)
+
+        hostile = case.stdout_to != "pipe" or case.file_size_limit or case.read_only_work
         started = time.monotonic()
         # Unbuffered, so reading the first line takes nothing more than it.
         process = subprocess.Popen(command, cwd=work, env=env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, bufsize=0)
-        first_line = process.stdout.readline()
+                                   stdout=stdout_sink, stderr=subprocess.PIPE, bufsize=0,
+                                   preexec_fn=set_up_child if hostile else None)
+        first_line = process.stdout.readline() if process.stdout else b""
         first_line_at = time.monotonic()
         rest, stderr = process.communicate(timeout=RUN_TIMEOUT)
         ended = time.monotonic()
-        stdout_bytes = first_line + rest
+        stdout_bytes = first_line + (rest or b"")
+        if case.read_only_work:
+            os.chmod(work, 0o755)
 
         if target.platform == "windows":
             check(b"\n" not in stdout_bytes.replace(b"\r\n", b""),
@@ -397,11 +466,13 @@ def run_case(case: Case, target: Target) -> None:
         expected_stdout = case.stdout.format(**{f"buf{c}": NULL for c in range(5)}
                                              | replacements)
 
+        check(stderr == b"", "standard error not empty:\n" + stderr.decode(errors="replace"))
+        if case.stdout_to != "pipe":
+            expected_stdout = ""
         check(stdout == expected_stdout,
               f"standard output differs\n--- expected\n{expected_stdout}--- got\n{stdout}")
         check(process.returncode == case.status,
               f"exit status {process.returncode}, expected {case.status}")
-        check(stderr == b"", f"standard error not empty: {stderr!r}")
         changed = sorted(k for k in set(before) | set(after) | set(expected_after)
                          if after.get(k) != expected_after.get(k))
         check(not changed, f"working directory differs from what was expected in {changed}: "
