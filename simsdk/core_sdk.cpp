@@ -1,5 +1,6 @@
 // CoreSDKLib.dll of the simulated camera: the gray-level bitmap output,
 // whose frame carries the live palette, and the RGB24 output.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -48,7 +49,7 @@ ChannelBehaviour channelBehaviour(std::int32_t channel) {
 }
 
 std::uint8_t ramp(double from, double to, double position) {
-    return static_cast<std::uint8_t>(from + (to - from) * position + 0.5);
+    return static_cast<std::uint8_t>(std::lround(from + (to - from) * position));
 }
 
 // A smooth false-colour scale, black through purple, red and yellow to
@@ -89,8 +90,8 @@ void fillPalette(std::uint8_t* palette) {
 // begins, and read-only once filled.
 std::uint8_t* newFrame(std::int32_t channel) {
     bool tight = settingText("FRAME", "") == "tight";
-    std::size_t bytes = headerSize + paletteSize +
-                        (tight ? 0 : static_cast<std::size_t>(frameWidth * frameHeight));
+    std::size_t bytes =
+        headerSize + paletteSize + (tight ? 0 : static_cast<std::size_t>(frameWidth * frameHeight));
     std::size_t pages = (bytes + pageSize() - 1) / pageSize();
     std::uint8_t* base = allocateGuardedPages(pages);
     if (base == nullptr) return nullptr;
@@ -126,12 +127,12 @@ void onLibraryUnloading() {
     logLine("unloaded CoreSDKLib.dll");
 }
 
-extern "C" SIMSDK_EXPORT std::int32_t MAG_GetOutputBMPdata(std::int32_t channel,
-                                                           std::int32_t* info,
+extern "C" SIMSDK_EXPORT std::int32_t MAG_GetOutputBMPdata(std::int32_t channel, std::int32_t* info,
                                                            std::uint8_t** buffer) {
     revokeLastFrame();
     if (info == nullptr || buffer == nullptr) {
-        logLine("MAG_GetOutputBMPdata channel=%d slots=missing result=0", static_cast<int>(channel));
+        logLine("MAG_GetOutputBMPdata channel=%d slots=missing result=0",
+                static_cast<int>(channel));
         logLine("BREACH MAG_GetOutputBMPdata given a null slot address");
         return 0;
     }
@@ -146,7 +147,8 @@ extern "C" SIMSDK_EXPORT std::int32_t MAG_GetOutputBMPdata(std::int32_t channel,
     if (!answered && settingNumber("SLOT_GARBAGE", 0) != 0) {
         *info = garbageInfo;
         if (*buffer == nullptr && behaviour.result == 0)
-            *buffer = reinterpret_cast<std::uint8_t*>(garbagePointer);
+            *buffer = reinterpret_cast<std::uint8_t*>(  // NOLINT(performance-no-int-to-ptr)
+                garbagePointer);
     }
     logLine("MAG_GetOutputBMPdata channel=%d info-in=%d buf-in=%016llx result=%d buf=%016llx",
             static_cast<int>(channel), static_cast<int>(infoOnEntry), pointerValue(bufferOnEntry),

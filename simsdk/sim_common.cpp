@@ -27,7 +27,8 @@ std::string settingText(const char* name, const char* fallback) {
     return text != nullptr ? std::string(text) : std::string(fallback);
 }
 
-void logLine(const char* format, ...) {
+// printf-style, so that log lines read like the formats that write them.
+void logLine(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
     const char* path = setting("LOG");
     if (path == nullptr || *path == '\0') return;
     std::lock_guard<std::mutex> lock(logMutex);

@@ -2,8 +2,8 @@
 // delegate, which threads of the library's own call while the camera runs.
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -20,9 +20,9 @@ int startCalls = 0;
 int stopCalls = 0;
 std::atomic<bool> running{false};
 std::atomic<unsigned long long> delegateCalls{0};
-// Never destroyed: a client that forgets Stop must not take the process down
-// with a joinable thread at exit.
-std::vector<std::thread>* delegateThreads = new std::vector<std::thread>();
+// Made by the first Start and never destroyed: a client that forgets Stop
+// must not take the process down with a joinable thread at exit.
+std::vector<std::thread>* delegateThreads = nullptr;
 
 void callDelegate(FrameDelegate delegate, long long intervalMilliseconds, bool garbage,
                   unsigned seed) {
@@ -33,7 +33,9 @@ void callDelegate(FrameDelegate delegate, long long intervalMilliseconds, bool g
             state ^= state << 13;
             state ^= state >> 7;
             state ^= state << 17;
-            delegate(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(state)),
+            // Deliberately a pointer to nowhere in particular.
+            delegate(reinterpret_cast<const void*>(  // NOLINT(performance-no-int-to-ptr)
+                         static_cast<std::uintptr_t>(state)),
                      static_cast<std::int32_t>(state >> 32), static_cast<std::int32_t>(state),
                      -static_cast<std::int32_t>(state >> 16));
         } else {
@@ -78,12 +80,14 @@ extern "C" SIMSDK_EXPORT std::uint32_t Start() {
     logLine("Start result=%u", static_cast<unsigned>(result));
     breachIfStopped("Start");
     if (++startCalls > 1) logLine("BREACH Start called %d times", startCalls);
-    if (registeredDelegate == nullptr) logLine("BREACH Start called before a delegate was registered");
+    if (registeredDelegate == nullptr)
+        logLine("BREACH Start called before a delegate was registered");
     if (registeredDelegate != nullptr && !running.load()) {
         long long threads = settingNumber("DELEGATE_THREADS", 1);
         long long interval = settingNumber("DELEGATE_INTERVAL_MS", 40);
         bool garbage = settingNumber("DELEGATE_GARBAGE", 0) != 0;
         running.store(true);
+        if (delegateThreads == nullptr) delegateThreads = new std::vector<std::thread>();
         for (long long thread = 0; thread < threads; ++thread)
             delegateThreads->emplace_back(callDelegate, registeredDelegate, interval, garbage,
                                           static_cast<unsigned>(thread));
@@ -97,8 +101,11 @@ extern "C" SIMSDK_EXPORT void Stop() {
     std::lock_guard<std::mutex> lock(stateMutex);
     stopInterruptingCaller();
     running.store(false);
-    for (std::thread& thread : *delegateThreads) thread.join();
-    delegateThreads->clear();
+    if (delegateThreads != nullptr) {
+        for (std::thread& thread : *delegateThreads)
+            thread.join();
+        delegateThreads->clear();
+    }
     logLine("Stop delegate-calls=%s", delegateCalls.load() > 0 ? "some" : "none");
     if (++stopCalls > 1) logLine("BREACH Stop called %d times", stopCalls);
     if (startCalls == 0) logLine("BREACH Stop called before Start");

@@ -52,7 +52,7 @@ bool capturePalette(const std::uint8_t* grayFrame) {
     else
         std::printf("failed to save %s\n", paletteFileName);
     for (int entry = 0; entry < listedEntries; ++entry) {
-        const std::uint8_t* bytes = block + 4 * entry;
+        const std::uint8_t* bytes = block + static_cast<std::size_t>(4 * entry);
         std::printf("  %2d: %3u %3u %3u %3u\n", entry, unsigned{bytes[0]}, unsigned{bytes[1]},
                     unsigned{bytes[2]}, unsigned{bytes[3]});
     }
@@ -90,7 +90,7 @@ int main() {
         // The SDK fills this buffer; nothing here reads it.
         std::uint8_t rgb24Buffer[rgb24BufferSize];
         std::int32_t result = sdk.MAG_GetOutputBMPdataRGB24(answeringChannel, rgb24Buffer,
-                                                              rgb24BufferSize, rgb24Flag);
+                                                            rgb24BufferSize, rgb24Flag);
         std::printf("RGB24 rc=%d\n", static_cast<int>(result));
     }
 

@@ -47,9 +47,9 @@ void addLibraryDirectory(const char* directory) {
     // Only an absolute path: a relative one would be resolved against the
     // working directory, which must stay out of the search.
     std::string candidate(directory);
-    addedLibraryDirectory =
-        (!candidate.empty() && candidate[0] == '/' && isDirectory(candidate)) ? candidate
-                                                                              : std::string();
+    addedLibraryDirectory = (!candidate.empty() && candidate[0] == '/' && isDirectory(candidate))
+                                ? candidate
+                                : std::string();
 }
 
 LibraryHandle loadLibrary(const char* fileName) {

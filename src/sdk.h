@@ -14,8 +14,8 @@ using SetNewIRFrameDelegateFunction = void (*)(FrameDelegate delegate);
 using GetOutputBMPdataFunction = std::int32_t (*)(std::int32_t channel, std::int32_t* info,
                                                   std::uint8_t** buffer);
 using GetOutputBMPdataRGB24Function = std::int32_t (*)(std::int32_t channel,
-                                                       std::uint8_t* destination,
-                                                       std::int32_t size, std::int32_t flag);
+                                                       std::uint8_t* destination, std::int32_t size,
+                                                       std::int32_t flag);
 
 struct SdkEntryPoints {
     LibraryHandle thermalLibrary;
