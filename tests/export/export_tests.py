@@ -28,14 +28,19 @@ OUTPUT_SUFFIXES = (".png", ".csv", ".gpl", ".lut", "-bgr.bin")
 
 def run_export(args, cwd):
     """Returns (exit status, stdout, stderr); console line ends normalised,
-    since a Windows console program turns "\\n" into "\\r\\n"."""
-    completed = subprocess.run(LAUNCHER + [EXE] + args, cwd=cwd, capture_output=True,
-                               timeout=120)
+    since a Windows console program turns "\\n" into "\\r\\n".
 
-    def text(data):
-        return data.decode("utf-8", "replace").replace("\r\n", "\n")
+    Output goes to files, not pipes: a wineserver that the launcher starts
+    inherits them and outlives the run, and would hold a pipe open."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        completed = subprocess.run(LAUNCHER + [EXE] + args, cwd=cwd, stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=err, timeout=120)
 
-    return completed.returncode, text(completed.stdout), text(completed.stderr)
+        def text(file):
+            file.seek(0)
+            return file.read().decode("utf-8", "replace").replace("\r\n", "\n")
+
+        return completed.returncode, text(out), text(err)
 
 
 def make_palette(entry):
