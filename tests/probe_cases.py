@@ -286,12 +286,15 @@ def restrict_working_directory(root: str, work: str, log_path: str) -> None:
 
 
 def windows_sdk_directory() -> str:
+    if os.name == "nt":
+        return SDK_DIRECTORY
     prefix = os.environ["WINEPREFIX"]
     return os.path.join(prefix, "drive_c", *SDK_DIRECTORY[3:].split("\\"))
 
 
 def windows_path(path: str) -> str:
-    return "Z:" + path.replace("/", "\\")
+    """The path as a Windows program under wine sees it (drive Z: is /)."""
+    return path if os.name == "nt" else "Z:" + path.replace("/", "\\")
 
 
 def lay_out(case: Case, target: Target, root: str) -> Dict[str, str]:
@@ -416,8 +419,11 @@ def run_case(case: Case, target: Target) -> None:
 
         if case.read_only_work:
             restrict_working_directory(root, work, log_path)
-        stdout_sink = {"pipe": subprocess.PIPE, "full": open("/dev/full", "wb"),
-                       "closed": subprocess.DEVNULL}[case.stdout_to]
+        stdout_sink = subprocess.PIPE
+        if case.stdout_to == "full":
+            stdout_sink = open("/dev/full", "wb")
+        elif case.stdout_to == "closed":
+            stdout_sink = subprocess.DEVNULL
 
         def set_up_child() -> None:
             if case.stdout_to == "closed":
@@ -440,6 +446,8 @@ def run_case(case: Case, target: Target) -> None:
         first_line_at = time.monotonic()
         rest, stderr = process.communicate(timeout=RUN_TIMEOUT)
         ended = time.monotonic()
+        if case.stdout_to == "full":
+            stdout_sink.close()
         stdout_bytes = first_line + (rest or b"")
         if case.read_only_work:
             os.chmod(work, 0o755)
