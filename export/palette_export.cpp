@@ -25,8 +25,10 @@ const char* const programName = "palette-export";
 const char* const defaultPaletteFile = "official_palette_live.bin";
 const char* const temporarySuffix = ".tmp";
 const int entryCount = 256;
-const int entrySize = 4;
+const std::size_t entrySize = 4;
 const std::size_t paletteSize = entryCount * entrySize;
+// Three bytes an entry, in the ImageJ and OpenCV tables.
+const std::size_t colourTableSize = 3 * static_cast<std::size_t>(entryCount);
 const int swatchHeight = 32;
 const int gimpColumns = 16;
 // An entry counts as a likely corrupt one when it lies further than this from
@@ -196,8 +198,8 @@ bool readPaletteFile(const std::string& path, std::uint8_t (&raw)[paletteSize],
     std::fclose(file);
     std::error_code statusFailure;
     if (readFailed || (length == 0 && fs::is_directory(path, statusFailure))) {
-        error = "cannot read '" + path + "': " +
-                (readFailed ? systemMessage(readError) : std::string("it is a directory"));
+        error = "cannot read '" + path +
+                "': " + (readFailed ? systemMessage(readError) : std::string("it is a directory"));
         return false;
     }
     if (length != paletteSize) {
@@ -211,9 +213,14 @@ bool readPaletteFile(const std::string& path, std::uint8_t (&raw)[paletteSize],
     return true;
 }
 
+// The four bytes of an entry, in file order.
+const std::uint8_t* entryBytes(const Palette& palette, int entry) {
+    return palette.raw + static_cast<std::size_t>(entry) * entrySize;
+}
+
 void decodeColours(Palette& palette, ByteOrder order) {
     for (int entry = 0; entry < entryCount; ++entry) {
-        const std::uint8_t* bytes = palette.raw + entrySize * entry;
+        const std::uint8_t* bytes = entryBytes(palette, entry);
         Colour& colour = palette.colours[entry];
         colour.green = bytes[1];
         colour.red = order == ByteOrder::bgra ? bytes[2] : bytes[0];
@@ -223,8 +230,8 @@ void decodeColours(Palette& palette, ByteOrder order) {
 
 // Levels by which the channel that differs most differs.
 int colourDistance(const Colour& a, const Colour& b) {
-    return std::max({std::abs(a.red - b.red), std::abs(a.green - b.green),
-                     std::abs(a.blue - b.blue)});
+    return std::max(
+        {std::abs(a.red - b.red), std::abs(a.green - b.green), std::abs(a.blue - b.blue)});
 }
 
 // Entries that stand out from both neighbours, which in turn lie closer to
@@ -235,8 +242,9 @@ std::vector<Jump> findJumps(const Palette& palette, int& typicalStep) {
     for (int entry = 0; entry + 1 < entryCount; ++entry)
         steps[entry] = colourDistance(palette.colours[entry], palette.colours[entry + 1]);
     std::vector<int> sorted = steps;
-    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-    typicalStep = sorted[sorted.size() / 2];
+    std::vector<int>::iterator median = sorted.begin() + (entryCount - 1) / 2;
+    std::nth_element(sorted.begin(), median, sorted.end());
+    typicalStep = *median;
     int threshold = std::max(smallestJump, jumpToTypicalStepRatio * typicalStep);
 
     std::vector<Jump> jumps;
@@ -276,22 +284,22 @@ bool makeSwatch(const Palette& palette, std::vector<std::uint8_t>& png) {
             pixel[2] = static_cast<std::uint8_t>(palette.colours[entry].blue);
         }
     }
-    return stbi_write_png_to_func(appendToVector, &png, entryCount, swatchHeight, 3,
-                                  pixels.data(), entryCount * 3) != 0;
+    return stbi_write_png_to_func(appendToVector, &png, entryCount, swatchHeight, 3, pixels.data(),
+                                  entryCount * 3) != 0;
 }
 
 std::vector<std::uint8_t> makeCsv(const Palette& palette) {
     std::vector<std::uint8_t> bytes;
     appendText(bytes, "index,byte0,byte1,byte2,byte3,red,green,blue,hex\n");
     for (int entry = 0; entry < entryCount; ++entry) {
-        const std::uint8_t* raw = palette.raw + entrySize * entry;
+        const std::uint8_t* raw = entryBytes(palette, entry);
         const Colour& colour = palette.colours[entry];
         char hex[8];
         formatHex(colour, hex);
         char line[80];
-        std::snprintf(line, sizeof line, "%d,%u,%u,%u,%u,%d,%d,%d,%s\n", entry,
-                      unsigned{raw[0]}, unsigned{raw[1]}, unsigned{raw[2]}, unsigned{raw[3]},
-                      colour.red, colour.green, colour.blue, hex);
+        std::snprintf(line, sizeof line, "%d,%u,%u,%u,%u,%d,%d,%d,%s\n", entry, unsigned{raw[0]},
+                      unsigned{raw[1]}, unsigned{raw[2]}, unsigned{raw[3]}, colour.red,
+                      colour.green, colour.blue, hex);
         appendText(bytes, line);
     }
     return bytes;
@@ -299,8 +307,8 @@ std::vector<std::uint8_t> makeCsv(const Palette& palette) {
 
 std::vector<std::uint8_t> makeGimpPalette(const Palette& palette, const std::string& name) {
     std::vector<std::uint8_t> bytes;
-    appendText(bytes, "GIMP Palette\nName: " + name + "\nColumns: " +
-                          std::to_string(gimpColumns) + "\n#\n");
+    appendText(bytes, "GIMP Palette\nName: " + name + "\nColumns: " + std::to_string(gimpColumns) +
+                          "\n#\n");
     for (int entry = 0; entry < entryCount; ++entry) {
         const Colour& colour = palette.colours[entry];
         char line[48];
@@ -313,7 +321,7 @@ std::vector<std::uint8_t> makeGimpPalette(const Palette& palette, const std::str
 
 // ImageJ's raw LUT: all reds, then all greens, then all blues.
 std::vector<std::uint8_t> makeImageJLut(const Palette& palette) {
-    std::vector<std::uint8_t> bytes(3 * entryCount);
+    std::vector<std::uint8_t> bytes(colourTableSize);
     for (int entry = 0; entry < entryCount; ++entry) {
         bytes[entry] = static_cast<std::uint8_t>(palette.colours[entry].red);
         bytes[entryCount + entry] = static_cast<std::uint8_t>(palette.colours[entry].green);
@@ -324,11 +332,12 @@ std::vector<std::uint8_t> makeImageJLut(const Palette& palette) {
 
 // OpenCV keeps colours as blue, green, red; a 256 x 1 CV_8UC3 table.
 std::vector<std::uint8_t> makeOpenCvTable(const Palette& palette) {
-    std::vector<std::uint8_t> bytes(3 * entryCount);
-    for (int entry = 0; entry < entryCount; ++entry) {
-        bytes[3 * entry] = static_cast<std::uint8_t>(palette.colours[entry].blue);
-        bytes[3 * entry + 1] = static_cast<std::uint8_t>(palette.colours[entry].green);
-        bytes[3 * entry + 2] = static_cast<std::uint8_t>(palette.colours[entry].red);
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(colourTableSize);
+    for (const Colour& colour : palette.colours) {
+        bytes.push_back(static_cast<std::uint8_t>(colour.blue));
+        bytes.push_back(static_cast<std::uint8_t>(colour.green));
+        bytes.push_back(static_cast<std::uint8_t>(colour.red));
     }
     return bytes;
 }
@@ -346,7 +355,8 @@ bool writeWholeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes
 }
 
 void removeTemporaries(const std::vector<OutputFile>& outputs) {
-    for (const OutputFile& output : outputs) std::remove(temporaryPath(output.path).string().c_str());
+    for (const OutputFile& output : outputs)
+        std::remove(temporaryPath(output.path).string().c_str());
 }
 
 // Writes every output under a temporary name first and only then moves them
@@ -389,8 +399,8 @@ bool outputOverwritesInput(const std::vector<OutputFile>& outputs, const std::st
 }
 
 void printSummary(const Palette& palette, const Options& options) {
-    std::printf("read %d entries from %s, order %s (%s)\n", entryCount,
-                options.paletteFile.c_str(), orderName(options.order),
+    std::printf("read %d entries from %s, order %s (%s)\n", entryCount, options.paletteFile.c_str(),
+                orderName(options.order),
                 options.order == ByteOrder::bgra ? "blue, green, red, reserved"
                                                  : "red, green, blue, fourth byte");
 
@@ -399,7 +409,7 @@ void printSummary(const Palette& palette, const Options& options) {
     int highest = 0;
     int distinct = 0;
     for (int entry = 0; entry < entryCount; ++entry) {
-        int value = palette.raw[entrySize * entry + 3];
+        int value = entryBytes(palette, entry)[3];
         if (!seen[value]) ++distinct;
         seen[value] = true;
         lowest = std::min(lowest, value);
@@ -413,14 +423,14 @@ void printSummary(const Palette& palette, const Options& options) {
 
     int typicalStep = 0;
     std::vector<Jump> jumps = findJumps(palette, typicalStep);
-    if (jumps.empty())
-        std::printf("jumps: none (typical step between entries %d)\n", typicalStep);
+    if (jumps.empty()) std::printf("jumps: none (typical step between entries %d)\n", typicalStep);
     for (const Jump& jump : jumps) {
         char hex[8];
         formatHex(palette.colours[jump.entry], hex);
-        std::printf("jump: entry %d (%s) is %d and %d levels from its neighbours, typical step "
-                    "%d: likely corrupt\n",
-                    jump.entry, hex, jump.fromPrevious, jump.fromNext, typicalStep);
+        std::printf(
+            "jump: entry %d (%s) is %d and %d levels from its neighbours, typical step "
+            "%d: likely corrupt\n",
+            jump.entry, hex, jump.fromPrevious, jump.fromNext, typicalStep);
     }
 }
 
@@ -444,9 +454,9 @@ int main(int argc, char** argv) {
 
     std::error_code failure;
     if (options.outDirGiven && !fs::is_directory(options.outDir, failure)) {
-        reportError("output directory '" + options.outDir +
-                    (fs::exists(options.outDir, failure) ? "' is not a directory"
-                                                         : "' does not exist"));
+        reportError(
+            "output directory '" + options.outDir +
+            (fs::exists(options.outDir, failure) ? "' is not a directory" : "' does not exist"));
         return exitBadInput;
     }
     Palette palette;
@@ -482,6 +492,7 @@ int main(int argc, char** argv) {
     }
 
     printSummary(palette, options);
-    for (const OutputFile& output : outputs) std::printf("wrote %s\n", output.path.string().c_str());
+    for (const OutputFile& output : outputs)
+        std::printf("wrote %s\n", output.path.string().c_str());
     return 0;
 }
