@@ -55,6 +55,7 @@ const char* const usageText =
     "                  of a Windows bitmap colour table)\n"
     "  --order rgba    entries are red, green, blue, fourth byte\n"
     "  --out-dir DIR   existing directory to write into\n"
+    "  --              ends the options (for a file name that starts with -)\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
