@@ -2,6 +2,7 @@
 // delegate, which threads of the library's own call while the camera runs.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -19,6 +20,10 @@ FrameDelegate registeredDelegate = nullptr;
 int startCalls = 0;
 int stopCalls = 0;
 std::atomic<bool> running{false};
+// Wakes the delegate threads from their pause between frames when Stop
+// comes, so that Stop returns at once rather than up to a frame later.
+std::mutex pauseMutex;
+std::condition_variable pauseEnded;
 std::atomic<unsigned long long> delegateCalls{0};
 // Made by the first Start and never destroyed: a client that forgets Stop
 // must not take the process down with a joinable thread at exit.
@@ -42,8 +47,11 @@ void callDelegate(FrameDelegate delegate, long long intervalMilliseconds, bool g
             delegate(frame, 0, 160, 120);
         }
         delegateCalls.fetch_add(1);
-        if (intervalMilliseconds > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(intervalMilliseconds));
+        if (intervalMilliseconds > 0) {
+            std::unique_lock<std::mutex> lock(pauseMutex);
+            pauseEnded.wait_for(lock, std::chrono::milliseconds(intervalMilliseconds),
+                                [] { return !running.load(); });
+        }
     }
 }
 
@@ -100,7 +108,11 @@ extern "C" SIMSDK_EXPORT std::uint32_t Start() {
 extern "C" SIMSDK_EXPORT void Stop() {
     std::lock_guard<std::mutex> lock(stateMutex);
     stopInterruptingCaller();
-    running.store(false);
+    {
+        std::lock_guard<std::mutex> pauseLock(pauseMutex);
+        running.store(false);
+    }
+    pauseEnded.notify_all();
     if (delegateThreads != nullptr) {
         for (std::thread& thread : *delegateThreads)
             thread.join();
