@@ -3,6 +3,7 @@
 // from it to official_palette_live.bin and stops the camera.
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "platform.h"
 #include "sdk.h"
@@ -10,7 +11,6 @@
 namespace {
 
 const char* const paletteFileName = "official_palette_live.bin";
-const char* const paletteTemporaryName = "official_palette_live.bin.tmp";
 const std::size_t paletteOffset = 16;
 const std::size_t paletteSize = 1024;
 const int listedEntries = 12;
@@ -29,24 +29,14 @@ void formatPointer(const void* pointer, char (&text)[17]) {
     text[16] = '\0';
 }
 
-// Writes the block to a temporary file and moves it over the palette file,
-// so an earlier palette is replaced whole or not at all.
-bool savePaletteFile(const std::uint8_t* block) {
-    std::remove(paletteTemporaryName);  // a stale one, or a link planted there
-    std::FILE* file = std::fopen(paletteTemporaryName, "wb");
-    if (file == nullptr) return false;
-    bool written = std::fwrite(block, 1, paletteSize, file) == paletteSize;
-    bool closed = std::fclose(file) == 0;
-    if (written && closed && replaceFile(paletteTemporaryName, paletteFileName)) return true;
-    std::remove(paletteTemporaryName);
-    return false;
-}
-
 // Saves the palette block of a gray frame and lists its first entries.
 // Returns false when the file could not be saved.
 bool capturePalette(const std::uint8_t* grayFrame) {
     const std::uint8_t* block = grayFrame + paletteOffset;
-    bool saved = savePaletteFile(block);
+    // Replaced whole and durably, or left as it was; the reason for a
+    // failure is not reported, the heading line says that it failed.
+    std::string error;
+    bool saved = saveFile(paletteFileName, block, paletteSize, error);
     if (saved)
         std::printf("saved %s (first entries):\n", paletteFileName);
     else

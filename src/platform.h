@@ -1,6 +1,11 @@
-// The few operating-system services the probe needs, one implementation per
-// platform (platform_windows.cpp, platform_posix.cpp); the build picks one.
+// The few operating-system services the probe and the palette commands need,
+// one implementation per platform (platform_windows.cpp, platform_posix.cpp);
+// the build picks one. Paths are UTF-8 on every platform.
 #pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
 
 using LibraryHandle = void*;
 using ExportAddress = void (*)();
@@ -18,6 +23,36 @@ ExportAddress resolveExport(LibraryHandle library, const char* exportName);
 // Sleeps at least the given number of milliseconds.
 void sleepMilliseconds(unsigned milliseconds);
 
-// Moves a file over another one, replacing it whole. False on failure, in
-// which case the destination is left as it was.
-bool replaceFile(const char* fromPath, const char* toPath);
+// A file's new content, written and made durable under the temporary name
+// "<path>.tmp" beside it, not yet moved over the file itself.
+struct StagedFile {
+    std::string path;
+    std::string temporaryPath;
+};
+
+// Writes bytes to a temporary file that this call creates new (a name that
+// is already taken, a link planted there included, makes it fail, never
+// write elsewhere), with the permissions of the file it will replace, and
+// flushes it to disk. A stale temporary file or link is removed first;
+// anything else of that name is left alone. On failure nothing is left
+// behind and error holds one line saying why.
+bool stageFile(const std::string& path, const void* bytes, std::size_t size, StagedFile& staged,
+               std::string& error);
+
+// Moves a staged file over its destination in one step, so the destination
+// is the old file whole or the new one whole, and makes the move durable.
+// On failure the temporary file is removed and the destination is as it was.
+bool commitStagedFile(const StagedFile& staged, std::string& error);
+
+// Removes a staged file that is not to be committed.
+void discardStagedFile(const StagedFile& staged);
+
+// stageFile and commitStagedFile in one: the one way files are saved.
+inline bool saveFile(const std::string& path, const void* bytes, std::size_t size,
+                     std::string& error) {
+    StagedFile staged;
+    return stageFile(path, bytes, size, staged, error) && commitStagedFile(staged, error);
+}
+
+// Opens a file for reading in binary mode; null (errno set) when it can't be.
+std::FILE* openFileForReading(const std::string& path);

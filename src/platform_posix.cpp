@@ -5,6 +5,7 @@
 #include "platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -39,6 +41,46 @@ bool isFile(const std::string& path) {
 
 LibraryHandle openLibrary(const std::string& path) {
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+std::string systemMessage(int errorNumber) {
+    return std::error_code(errorNumber, std::generic_category()).message();
+}
+
+// The directory a path names its file in; "." for a bare name.
+std::string parentDirectory(const std::string& path) {
+    std::string::size_type slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// write() until every byte is out: a short write or a signal is no failure.
+bool writeAll(int descriptor, const void* bytes, std::size_t size) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        ssize_t written = write(descriptor, next, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            if (written == 0) errno = EIO;
+            return false;
+        }
+        next += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Flushes a directory, so that a name just moved into it survives a power
+// cut. A file system that can't flush directories says EINVAL; there is
+// nothing more to be done there.
+bool flushDirectory(const std::string& directory) {
+    int descriptor = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    bool flushed = fsync(descriptor) == 0 || errno == EINVAL;
+    int flushError = errno;
+    close(descriptor);
+    errno = flushError;
+    return flushed;
 }
 
 }  // namespace
@@ -77,6 +119,59 @@ void sleepMilliseconds(unsigned milliseconds) {
     }
 }
 
-bool replaceFile(const char* fromPath, const char* toPath) {
-    return std::rename(fromPath, toPath) == 0;
+bool stageFile(const std::string& path, const void* bytes, std::size_t size, StagedFile& staged,
+               std::string& error) {
+    staged.path = path;
+    staged.temporaryPath = path + ".tmp";
+    const char* temporary = staged.temporaryPath.c_str();
+    // Left by an interrupted run, or planted: a file or a link goes, and is
+    // never written through; anything else stays and makes the save fail.
+    struct stat stale {};
+    if (lstat(temporary, &stale) == 0 && (S_ISREG(stale.st_mode) || S_ISLNK(stale.st_mode)))
+        unlink(temporary);
+    // The new file gets the permissions of the one it replaces; a file of
+    // its own gets the usual ones, 0666 less the umask.
+    struct stat replaced {};
+    bool keepMode = stat(path.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode);
+    mode_t mode = keepMode ? (replaced.st_mode & 0777) : 0666;
+    int descriptor = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (descriptor < 0) {
+        error = "cannot create '" + staged.temporaryPath + "': " + systemMessage(errno);
+        return false;
+    }
+    // The mode given to open has the umask taken off; put it back as it was.
+    bool written = (!keepMode || fchmod(descriptor, mode) == 0) &&
+                   writeAll(descriptor, bytes, size) && fsync(descriptor) == 0;
+    int writeError = errno;
+    if (close(descriptor) != 0 && written) {
+        written = false;
+        writeError = errno;
+    }
+    if (!written) {
+        unlink(temporary);
+        error = "cannot write '" + staged.temporaryPath + "': " + systemMessage(writeError);
+        return false;
+    }
+    return true;
+}
+
+bool commitStagedFile(const StagedFile& staged, std::string& error) {
+    if (std::rename(staged.temporaryPath.c_str(), staged.path.c_str()) != 0) {
+        error = "cannot replace '" + staged.path + "': " + systemMessage(errno);
+        unlink(staged.temporaryPath.c_str());
+        return false;
+    }
+    if (!flushDirectory(parentDirectory(staged.path))) {
+        error = "cannot flush the directory of '" + staged.path + "': " + systemMessage(errno);
+        return false;
+    }
+    return true;
+}
+
+void discardStagedFile(const StagedFile& staged) {
+    unlink(staged.temporaryPath.c_str());
+}
+
+std::FILE* openFileForReading(const std::string& path) {
+    return std::fopen(path.c_str(), "rb");
 }

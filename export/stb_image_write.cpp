@@ -1,7 +1,0 @@
-// The one translation unit that holds stb_image_write's code. Its include
-// directory is marked as a system one, so the library's own warnings do not
-// break a -Werror build. Only the in-memory writer is used: files are written
-// by palette_export.cpp, through a temporary name.
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include "stb_image_write.h"

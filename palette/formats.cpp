@@ -1,0 +1,105 @@
+#include "formats.h"
+
+#include <cstdio>
+
+#define STBI_WRITE_NO_STDIO
+#include "stb_image_write.h"
+
+namespace {
+
+const int swatchHeight = 32;
+const int gimpColumns = 16;
+const std::size_t colourTableSize = 3 * static_cast<std::size_t>(entryCount);
+
+void appendText(std::vector<std::uint8_t>& bytes, const std::string& text) {
+    bytes.insert(bytes.end(), text.begin(), text.end());
+}
+
+void appendToVector(void* context, void* data, int size) {
+    std::vector<std::uint8_t>& bytes = *static_cast<std::vector<std::uint8_t>*>(context);
+    const std::uint8_t* start = static_cast<const std::uint8_t*>(data);
+    bytes.insert(bytes.end(), start, start + size);
+}
+
+}  // namespace
+
+bool encodePng(const std::uint8_t* rgb, int width, int height, std::vector<std::uint8_t>& png) {
+    png.clear();
+    return stbi_write_png_to_func(appendToVector, &png, width, height, 3, rgb, width * 3) != 0;
+}
+
+std::string hexColour(const Colour& colour) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", static_cast<unsigned>(colour.red),
+                  static_cast<unsigned>(colour.green), static_cast<unsigned>(colour.blue));
+    return text;
+}
+
+std::vector<std::uint8_t> swatchPixels(const Palette& palette, int height) {
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(entryCount) * 3 *
+                                     static_cast<std::size_t>(height));
+    for (int row = 0; row < height; ++row) {
+        for (int entry = 0; entry < entryCount; ++entry) {
+            std::uint8_t* pixel = &pixels[(static_cast<std::size_t>(row) * entryCount + entry) * 3];
+            pixel[0] = static_cast<std::uint8_t>(palette.colours[entry].red);
+            pixel[1] = static_cast<std::uint8_t>(palette.colours[entry].green);
+            pixel[2] = static_cast<std::uint8_t>(palette.colours[entry].blue);
+        }
+    }
+    return pixels;
+}
+
+bool makeSwatch(const Palette& palette, std::vector<std::uint8_t>& png) {
+    std::vector<std::uint8_t> pixels = swatchPixels(palette, swatchHeight);
+    return encodePng(pixels.data(), entryCount, swatchHeight, png);
+}
+
+std::vector<std::uint8_t> makeCsv(const Palette& palette) {
+    std::vector<std::uint8_t> bytes;
+    appendText(bytes, "index,byte0,byte1,byte2,byte3,red,green,blue,hex\n");
+    for (int entry = 0; entry < entryCount; ++entry) {
+        const std::uint8_t* raw = entryBytes(palette, entry);
+        const Colour& colour = palette.colours[entry];
+        char line[80];
+        std::snprintf(line, sizeof line, "%d,%u,%u,%u,%u,%d,%d,%d,%s\n", entry, unsigned{raw[0]},
+                      unsigned{raw[1]}, unsigned{raw[2]}, unsigned{raw[3]}, colour.red,
+                      colour.green, colour.blue, hexColour(colour).c_str());
+        appendText(bytes, line);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> makeGimpPalette(const Palette& palette, const std::string& name) {
+    std::vector<std::uint8_t> bytes;
+    appendText(bytes, "GIMP Palette\nName: " + name + "\nColumns: " + std::to_string(gimpColumns) +
+                          "\n#\n");
+    for (int entry = 0; entry < entryCount; ++entry) {
+        const Colour& colour = palette.colours[entry];
+        char line[48];
+        std::snprintf(line, sizeof line, "%3d %3d %3d\tIndex %d\n", colour.red, colour.green,
+                      colour.blue, entry);
+        appendText(bytes, line);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> makeImageJLut(const Palette& palette) {
+    std::vector<std::uint8_t> bytes(colourTableSize);
+    for (int entry = 0; entry < entryCount; ++entry) {
+        bytes[entry] = static_cast<std::uint8_t>(palette.colours[entry].red);
+        bytes[entryCount + entry] = static_cast<std::uint8_t>(palette.colours[entry].green);
+        bytes[2 * entryCount + entry] = static_cast<std::uint8_t>(palette.colours[entry].blue);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> makeOpenCvTable(const Palette& palette) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(colourTableSize);
+    for (const Colour& colour : palette.colours) {
+        bytes.push_back(static_cast<std::uint8_t>(colour.blue));
+        bytes.push_back(static_cast<std::uint8_t>(colour.green));
+        bytes.push_back(static_cast<std::uint8_t>(colour.red));
+    }
+    return bytes;
+}
