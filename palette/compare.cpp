@@ -117,8 +117,7 @@ PaletteComparison comparePalettes(const Palette& a, const Palette& b) {
     for (int entry = 0; entry < entryCount; ++entry) {
         const Colour& first = a.colours[entry];
         const Colour& second = b.colours[entry];
-        if (entryBytes(a, entry)[3] != entryBytes(b, entry)[3])
-            ++comparison.fourthByteDifferences;
+        if (entryBytes(a, entry)[3] != entryBytes(b, entry)[3]) ++comparison.fourthByteDifferences;
         if (sameColour(first, second)) continue;
         double deltaE = ciede2000(labFromSrgb(first), labFromSrgb(second));
         comparison.deltaE[entry] = deltaE;
@@ -145,15 +144,15 @@ std::vector<std::string> comparisonLines(const PaletteComparison& comparison) {
     if (!identical) largest += " at entry " + std::to_string(comparison.largestEntry);
     lines.push_back(largest + "\n");
     lines.push_back("mean delta E00: " + formatted("%.4f", comparison.meanDeltaE) + "\n");
-    lines.push_back("entries differing visibly: " +
-                    std::to_string(comparison.visiblyDifferingEntries) + " (delta E00 above " +
-                    formatted("%.0f", visibleDeltaE) + ")\n");
     lines.push_back(
-        comparison.fourthByteDifferences == 0
-            ? std::string("fourth byte: the same in every entry\n")
-            : "fourth byte: differs in " + std::to_string(comparison.fourthByteDifferences) +
-                  (comparison.fourthByteDifferences == 1 ? " entry" : " entries") +
-                  " (not a colour, not counted)\n");
+        "entries differing visibly: " + std::to_string(comparison.visiblyDifferingEntries) +
+        " (delta E00 above " + formatted("%.0f", visibleDeltaE) + ")\n");
+    lines.push_back(comparison.fourthByteDifferences == 0
+                        ? std::string("fourth byte: the same in every entry\n")
+                        : "fourth byte: differs in " +
+                              std::to_string(comparison.fourthByteDifferences) +
+                              (comparison.fourthByteDifferences == 1 ? " entry" : " entries") +
+                              " (not a colour, not counted)\n");
     if (!identical) {
         for (const std::string& line : relationLines(comparison.relations))
             lines.push_back(line);
@@ -161,8 +160,8 @@ std::vector<std::string> comparisonLines(const PaletteComparison& comparison) {
     return lines;
 }
 
-bool makeDifferencePicture(const Palette& a, const Palette& b,
-                           const PaletteComparison& comparison, std::vector<std::uint8_t>& png) {
+bool makeDifferencePicture(const Palette& a, const Palette& b, const PaletteComparison& comparison,
+                           std::vector<std::uint8_t>& png) {
     std::vector<std::uint8_t> pixels = swatchPixels(a, bandHeight);
     std::vector<std::uint8_t> second = swatchPixels(b, bandHeight);
     pixels.insert(pixels.end(), second.begin(), second.end());

@@ -25,14 +25,14 @@ struct PaletteRelations {
 };
 
 struct PaletteComparison {
-    double deltaE[entryCount] = {};  // CIEDE2000 of A's and B's entry k
-    int differingEntries = 0;        // entries whose colours differ at all
+    double deltaE[entryCount] = {};   // CIEDE2000 of A's and B's entry k
+    int differingEntries = 0;         // entries whose colours differ at all
     int visiblyDifferingEntries = 0;  // entries with deltaE above visibleDeltaE
-    int largestEntry = -1;           // first entry of the largest deltaE; -1 if none differ
+    int largestEntry = -1;            // first entry of the largest deltaE; -1 if none differ
     double largestDeltaE = 0;
-    double meanDeltaE = 0;           // over all entries, equal ones included
-    int fourthByteDifferences = 0;   // entries whose fourth byte differs
-    PaletteRelations relations;      // only looked for when the colours differ
+    double meanDeltaE = 0;          // over all entries, equal ones included
+    int fourthByteDifferences = 0;  // entries whose fourth byte differs
+    PaletteRelations relations;     // only looked for when the colours differ
 };
 
 PaletteComparison comparePalettes(const Palette& a, const Palette& b);
@@ -44,5 +44,5 @@ std::vector<std::string> comparisonLines(const PaletteComparison& comparison);
 // 256 x 96 PNG: A's swatch, B's swatch, and the difference strip, each 32
 // rows high. The strip is black where the colours are equal, 96 gray where
 // they differ invisibly, and 160 to 255 gray for deltaE above 1 to 10 and up.
-bool makeDifferencePicture(const Palette& a, const Palette& b,
-                           const PaletteComparison& comparison, std::vector<std::uint8_t>& png);
+bool makeDifferencePicture(const Palette& a, const Palette& b, const PaletteComparison& comparison,
+                           std::vector<std::uint8_t>& png);
