@@ -5,10 +5,15 @@
 namespace {
 
 const double pi = 3.14159265358979323846;
-// D65 white, and the sRGB primaries' matrix whose rows add up to it.
-const double whiteX = 0.95047;
-const double whiteY = 1.0;
-const double whiteZ = 1.08883;
+// sRGB's linear RGB to XYZ (D65). White is where RGB white lands, the sums
+// of the rows (0.95047, 1.0000001, 1.08883): with a rounded Y of 1 instead,
+// white and every gray came out slightly green-blue rather than neutral.
+const double xFromRgb[3] = {0.4124564, 0.3575761, 0.1804375};
+const double yFromRgb[3] = {0.2126729, 0.7151522, 0.0721750};
+const double zFromRgb[3] = {0.0193339, 0.1191920, 0.9503041};
+const double whiteX = xFromRgb[0] + xFromRgb[1] + xFromRgb[2];
+const double whiteY = yFromRgb[0] + yFromRgb[1] + yFromRgb[2];
+const double whiteZ = zFromRgb[0] + zFromRgb[1] + zFromRgb[2];
 
 double linearFromSrgb(int level) {
     double value = level / 255.0;
@@ -43,9 +48,9 @@ Lab labFromSrgb(const Colour& colour) {
     double red = linearFromSrgb(colour.red);
     double green = linearFromSrgb(colour.green);
     double blue = linearFromSrgb(colour.blue);
-    double x = 0.4124564 * red + 0.3575761 * green + 0.1804375 * blue;
-    double y = 0.2126729 * red + 0.7151522 * green + 0.0721750 * blue;
-    double z = 0.0193339 * red + 0.1191920 * green + 0.9503041 * blue;
+    double x = xFromRgb[0] * red + xFromRgb[1] * green + xFromRgb[2] * blue;
+    double y = yFromRgb[0] * red + yFromRgb[1] * green + yFromRgb[2] * blue;
+    double z = zFromRgb[0] * red + zFromRgb[1] * green + zFromRgb[2] * blue;
     double fx = labCurve(x / whiteX);
     double fy = labCurve(y / whiteY);
     double fz = labCurve(z / whiteZ);
