@@ -105,8 +105,8 @@ std::atomic<bool> interruptCame{false};
 BOOL WINAPI recordInterrupt(DWORD event) {
     bool earlier = interruptCame.exchange(true);
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        // A second one ends the process at once, as Ctrl-C would with no
-        // handler; the camera may then be left running.
+        // A second one ends the process at once, with the status Ctrl-C
+        // gives; the camera may then be left running.
         if (earlier) TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
         return TRUE;
     }
