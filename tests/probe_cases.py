@@ -473,6 +473,9 @@ def run_case(case: Case, target: Target) -> None:
             if value:
                 env["SIMSDK_" + key] = value
         env["SIMSDK_LOG"] = windows_path(log_path) if target.platform == "windows" else log_path
+        if case.wrapper:
+            # LeakSanitizer can't run under ptrace; the rest of ASan can.
+            env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
         command = (list(case.wrapper) + target.launcher
                    + [os.path.join(root, "bin", os.path.basename(target.tool))])
 
