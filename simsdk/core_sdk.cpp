@@ -48,6 +48,18 @@ ChannelBehaviour channelBehaviour(std::int32_t channel) {
     return behaviour;
 }
 
+// SIMSDK_RAISE_IN_QUERY is "<channel>,<signal number>": the query of that
+// channel raises the signal in the calling thread, as a Ctrl-C or kill
+// landing while the client is inside the call would.
+void raiseIfAsked(std::int32_t channel) {
+    std::string text = settingText("RAISE_IN_QUERY", "");
+    std::size_t comma = text.find(',');
+    if (comma == std::string::npos) return;
+    if (std::strtoll(text.c_str(), nullptr, 0) != channel) return;
+    auto signalNumber = static_cast<int>(std::strtoll(text.c_str() + comma + 1, nullptr, 0));
+    raiseSignal(signalNumber);
+}
+
 std::uint8_t ramp(double from, double to, double position) {
     return static_cast<std::uint8_t>(std::lround(from + (to - from) * position));
 }
@@ -157,6 +169,7 @@ extern "C" SIMSDK_EXPORT std::int32_t MAG_GetOutputBMPdata(std::int32_t channel,
         logLine("BREACH MAG_GetOutputBMPdata slots not reset before the call");
     if (channel < 0 || channel >= channelCount)
         logLine("BREACH MAG_GetOutputBMPdata channel %d out of range", static_cast<int>(channel));
+    raiseIfAsked(channel);
     return behaviour.result;
 }
 

@@ -32,6 +32,10 @@ void makeInaccessible(void* pages, std::size_t bytes);
 void startInterruptingCaller(long long intervalMilliseconds);
 void stopInterruptingCaller();
 
+// Raises a signal in the calling thread; does nothing where the platform
+// has no signals to raise.
+void raiseSignal(int signalNumber);
+
 // Called by the platform file when the library is loaded and unloaded.
 void onLibraryLoaded();
 void onLibraryUnloading();

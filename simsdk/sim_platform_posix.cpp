@@ -61,6 +61,10 @@ void stopInterruptingCaller() {
     interrupter = nullptr;
 }
 
+void raiseSignal(int signalNumber) {
+    raise(signalNumber);
+}
+
 __attribute__((constructor)) static void libraryLoaded() {
     onLibraryLoaded();
 }

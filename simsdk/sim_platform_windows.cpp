@@ -31,6 +31,9 @@ void makeInaccessible(void* pages, std::size_t bytes) {
 void startInterruptingCaller(long long) {}
 void stopInterruptingCaller() {}
 
+// A console control event would reach every process on the console.
+void raiseSignal(int) {}
+
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) onLibraryLoaded();
     if (reason == DLL_PROCESS_DETACH) onLibraryUnloading();

@@ -49,11 +49,23 @@ bool capturePalette(const std::uint8_t* grayFrame) {
     return saved;
 }
 
+// Ends a run that Ctrl-C or a signal cut short: the camera is stopped, and
+// nothing more is printed. Returns the exit status.
+int stopOnInterrupt(const SdkEntryPoints& sdk) {
+    sdk.Stop();
+    return interruptedExitStatus();
+}
+
 }  // namespace
 
 int main() {
+    // Lost output is no reason to lose the palette or leave the camera on.
+    ignoreClosedPipes();
+    // Ctrl-C only sets a flag from here on, checked where the run can stop.
+    watchForInterrupts();
     SdkEntryPoints sdk;
     if (!loadSdk(sdk)) return 1;
+    if (interruptRequested()) return interruptedExitStatus();  // camera not used yet
 
     sdk.SetNewIRFrameDelegate(onIR);
     std::uint8_t started = sdk.Start();
@@ -64,6 +76,7 @@ int main() {
     std::int32_t answeringChannel = -1;
     std::uint8_t* grayFrame = nullptr;
     for (std::int32_t channel = 0; channel <= lastChannel && answeringChannel < 0; ++channel) {
+        if (interruptRequested()) return stopOnInterrupt(sdk);
         std::int32_t info = 0;
         grayFrame = nullptr;
         std::int32_t result = sdk.MAG_GetOutputBMPdata(channel, &info, &grayFrame);
@@ -74,9 +87,12 @@ int main() {
         if (result != 0 && grayFrame != nullptr) answeringChannel = channel;
     }
 
+    // Before the save, so that an earlier palette stays as it was.
+    if (interruptRequested()) return stopOnInterrupt(sdk);
     bool paletteSaved = true;
     if (answeringChannel >= 0) {
         paletteSaved = capturePalette(grayFrame);
+        if (interruptRequested()) return stopOnInterrupt(sdk);
         // The SDK fills this buffer; nothing here reads it.
         std::uint8_t rgb24Buffer[rgb24BufferSize];
         std::int32_t result = sdk.MAG_GetOutputBMPdataRGB24(answeringChannel, rgb24Buffer,

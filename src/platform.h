@@ -23,6 +23,26 @@ ExportAddress resolveExport(LibraryHandle library, const char* exportName);
 // Sleeps at least the given number of milliseconds.
 void sleepMilliseconds(unsigned milliseconds);
 
+// Ctrl-C, Ctrl-Break, closing the console window (logoff, shutdown) on
+// Windows; SIGINT, SIGTERM and SIGHUP on POSIX: from this call on, the first
+// such request to stop only sets a flag, which the run checks where it can
+// stop cleanly; it must then exit soon (on Windows, a closed window gives it
+// a few seconds). A second Ctrl-C or signal ends the process at once. A
+// signal the process was started with ignored stays ignored.
+void watchForInterrupts();
+
+// True once a request to stop has come.
+bool interruptRequested();
+
+// The exit status of a run cut short that way: 128 plus the signal's number
+// on POSIX (130 for SIGINT, 143 for SIGTERM, 129 for SIGHUP), Windows' own
+// status for a program ended by Ctrl-C (STATUS_CONTROL_C_EXIT) on Windows.
+int interruptedExitStatus();
+
+// Makes writing to a pipe whose reader has gone a failed write, as it is on
+// Windows, rather than the end of the process (SIGPIPE).
+void ignoreClosedPipes();
+
 // A file's new content, written and made durable under the temporary name
 // "<path>.tmp" beside it, not yet moved over the file itself.
 struct StagedFile {

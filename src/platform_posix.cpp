@@ -6,10 +6,12 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -117,6 +119,60 @@ void sleepMilliseconds(unsigned milliseconds) {
     // A signal cuts nanosleep short; go on sleeping for what is left.
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
+}
+
+namespace {
+
+// The signal that asked the run to stop; 0 until one has.
+volatile std::sig_atomic_t requestedSignal = 0;
+
+const int interruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void recordInterrupt(int signalNumber) {
+    requestedSignal = signalNumber;
+    // SA_RESETHAND has given this signal its default action back, so that a
+    // second one ends the process; the other signals we watch get it too.
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    for (int other : interruptSignals) {
+        struct sigaction current {};
+        if (sigaction(other, nullptr, &current) == 0 && current.sa_handler == recordInterrupt)
+            sigaction(other, &defaultAction, nullptr);
+    }
+}
+
+}  // namespace
+
+void watchForInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = recordInterrupt;
+    // Restarted, so that a signal cuts no call of the SDK or of ours short.
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : interruptSignals)
+        sigaddset(&action.sa_mask, signalNumber);
+    for (int signalNumber : interruptSignals) {
+        // Ignored from the start (nohup, a background job of a script): so be it.
+        struct sigaction current {};
+        if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+bool interruptRequested() {
+    return requestedSignal != 0;
+}
+
+int interruptedExitStatus() {
+    return 128 + requestedSignal;
+}
+
+void ignoreClosedPipes() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 bool stageFile(const std::string& path, const void* bytes, std::size_t size, StagedFile& staged,

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 namespace {
@@ -95,6 +96,43 @@ ExportAddress resolveExport(LibraryHandle library, const char* exportName) {
 void sleepMilliseconds(unsigned milliseconds) {
     Sleep(milliseconds);
 }
+
+namespace {
+
+// Set by the console control handler, which runs on a thread of its own.
+std::atomic<bool> interruptCame{false};
+
+BOOL WINAPI recordInterrupt(DWORD event) {
+    bool earlier = interruptCame.exchange(true);
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        // A second one ends the process at once, with the status Ctrl-C
+        // gives; the camera may then be left running.
+        if (earlier) TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+        return TRUE;
+    }
+    // Closing the window, logoff, shutdown: the system ends the process as
+    // soon as this returns, so wait here while the run stops the camera and
+    // exits; it has a few seconds before the system ends it anyway.
+    Sleep(INFINITE);
+    return TRUE;
+}
+
+}  // namespace
+
+void watchForInterrupts() {
+    SetConsoleCtrlHandler(recordInterrupt, TRUE);
+}
+
+bool interruptRequested() {
+    return interruptCame.load();
+}
+
+int interruptedExitStatus() {
+    return static_cast<int>(STATUS_CONTROL_C_EXIT);
+}
+
+// Windows has no SIGPIPE: a write to a closed pipe fails, and that is all.
+void ignoreClosedPipes() {}
 
 bool stageFile(const std::string& path, const void* bytes, std::size_t size, StagedFile& staged,
                std::string& error) {
