@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Makes the release with cpack and checks it: the ZIP holds every program
 and INSTALL.txt, in name order, with fixed times (SOURCE_DATE_EPOCH) and
-modes; SHA256SUMS beside it passes `sha256sum -c`; INSTALL.txt names every
-program. Then runs the unpacked programs: each command's --version, and the
-probe's example run against the simulated SDK.
+modes and no extra fields (times, owner); SHA256SUMS beside it passes
+`sha256sum -c`; INSTALL.txt names every program. Then runs the unpacked
+programs: each command's --version, and the probe's example run against
+the simulated SDK.
 
     check_package.py --cpack-config F --package ZIP --version V --sdk-dir DIR
                      [--launcher CMD] PROGRAM_FILE...
@@ -35,7 +36,7 @@ def run_to_file(command, cwd):
         return completed.returncode, output.read().decode("utf-8", "replace")
 
 
-def check_archive(archive, programs, failures):
+def check_archive(archive, package_name, programs, failures):
     moment = datetime.datetime.fromtimestamp(RELEASE_EPOCH, datetime.timezone.utc)
     expected_time = (moment.year, moment.month, moment.day, moment.hour, moment.minute,
                      moment.second - moment.second % 2)
@@ -52,15 +53,21 @@ def check_archive(archive, programs, failures):
                 failures.append(f"{info.filename}: dated {info.date_time}, mode {mode:o}, "
                                 f"system {info.create_system}; expected {expected_time}, "
                                 f"a file of mode {expected_mode:o}, system 3")
+            # Extra fields hold access and creation times and the packer's
+            # user and group: a ZIP made elsewhere or later would differ.
+            if info.extra:
+                failures.append(f"{info.filename} has extra fields {info.extra.hex()}")
             if info.filename in programs:
                 with open(programs[info.filename], "rb") as built:
                     if package.read(info) != built.read():
                         failures.append(f"{info.filename} is not the program the build made")
-        install_text = package.read("INSTALL.txt").decode("utf-8") if \
-            "INSTALL.txt" in names else ""
-    for program in programs:
-        if program not in install_text:
-            failures.append(f"INSTALL.txt does not mention {program}")
+        install_text = package.read("INSTALL.txt") if "INSTALL.txt" in names else b""
+    if b"\n" in install_text.replace(b"\r\n", b""):
+        failures.append("INSTALL.txt has lines that don't end in CR LF, as Notepad wants")
+    # It names every program, and the ZIP with its version for the digest.
+    for mentioned in list(programs) + [package_name]:
+        if mentioned.encode() not in install_text:
+            failures.append(f"INSTALL.txt does not mention {mentioned}")
 
 
 def check_sums(scratch, package_name, failures):
@@ -98,7 +105,7 @@ def main() -> int:
         if not os.path.isfile(archive):
             print(f"FAILED: cpack made no {args.package}: {os.listdir(scratch)}")
             return 1
-        check_archive(archive, programs, failures)
+        check_archive(archive, args.package, programs, failures)
         check_sums(scratch, args.package, failures)
         unpacked = os.path.join(scratch, "unpacked")
         with zipfile.ZipFile(archive) as package:
