@@ -27,6 +27,9 @@ def release_time(source_dir):
     """Seconds since 1970 that every entry is dated with."""
     epoch = os.environ.get("SOURCE_DATE_EPOCH", "").strip()
     if epoch:
+        if not epoch.isdigit():
+            raise SystemExit(f"release_zip.py: SOURCE_DATE_EPOCH '{epoch}' is not a number "
+                             "of seconds")
         return int(epoch)
     if source_dir:
         try:
