@@ -123,6 +123,9 @@ class Case:
     # running, and the run must end this soon after "Start=".
     camera_left_running: bool = False
     ends_within_seconds: float = 0.0
+    # A folder that holds the tool's and the working directory, when not
+    # the case's own scratch directory.
+    folder: str = ""
 
 
 EXAMPLE_RUN = """Start=1
@@ -227,6 +230,9 @@ done
     # SDK threads calling the delegate flat out with garbage, all run long.
     Case("delegate-storm", EXAMPLE_RUN,
          sdk={"DELEGATE_THREADS": "2", "DELEGATE_INTERVAL_MS": "0", "DELEGATE_GARBAGE": "1"}),
+    # The tool, its libraries and its working directory under a name that
+    # no ANSI code page holds.
+    Case("non-ascii-folders", EXAMPLE_RUN, folder="Jörg Привет 日本 😀"),
     # Signals during the pause must not shorten it.
     Case("pause-survives-signals", EXAMPLE_RUN, sdk={"INTERRUPT_MS": "50"}, timing=True,
          platforms=("native",)),
@@ -351,10 +357,13 @@ def windows_path(path: str) -> str:
     return path if os.name == "nt" else "Z:" + path.replace("/", "\\")
 
 
+def tool_and_work_dirs(case: Case, root: str) -> tuple:
+    return (os.path.join(root, case.folder, "bin"), os.path.join(root, case.folder, "work"))
+
+
 def lay_out(case: Case, target: Target, root: str) -> Dict[str, str]:
     """Places the tool and the libraries; returns extra environment."""
-    tool_dir = os.path.join(root, "bin")
-    work = os.path.join(root, "work")
+    tool_dir, work = tool_and_work_dirs(case, root)
     os.makedirs(tool_dir)
     os.makedirs(work)
     tool_name = os.path.basename(target.tool)
@@ -460,7 +469,7 @@ def run_case(case: Case, target: Target) -> None:
     root = tempfile.mkdtemp(prefix=f"probe-{case.name}-")
     try:
         extra_env = lay_out(case, target, root)
-        work = os.path.join(root, "work")
+        tool_dir, work = tool_and_work_dirs(case, root)
         if case.prepare:
             case.prepare(work)
         before = snapshot(work)
@@ -477,7 +486,7 @@ def run_case(case: Case, target: Target) -> None:
             # LeakSanitizer can't run under ptrace; the rest of ASan can.
             env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
         command = (list(case.wrapper) + target.launcher
-                   + [os.path.join(root, "bin", os.path.basename(target.tool))])
+                   + [os.path.join(tool_dir, os.path.basename(target.tool))])
 
         if case.read_only_work:
             restrict_working_directory(root, work, log_path)

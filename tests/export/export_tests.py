@@ -11,6 +11,7 @@ native and a Windows build.
 """
 import argparse
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -377,6 +378,61 @@ class CommandLineTests(ScratchTestCase):
         for name in ("pal.csv", "pal.gpl", "pal-bgr.bin"):
             self.assertIn(read_file(os.path.join(directory, name)),
                           (earlier_files[name], new_files[name]), name)
+
+
+# Names Windows allows that the ANSI code pages don't all hold: a Latin
+# accent, Cyrillic, CJK, an emoji beyond the 16-bit plane, spaces, and an
+# accent as a combining mark, which must not be normalised away.
+FILE_NAMES = ["José", "Привет", "日本語の名前", "palette 😀", "two  spaces", "Cafe\u0301"]
+
+
+class FileNameTests(ScratchTestCase):
+    def separator(self):
+        # How the program joins --out-dir and a file name in its messages.
+        return "\\" if EXE.lower().endswith(".exe") else "/"
+
+    def test_any_name_as_palette_file_and_output_directory(self):
+        for name in FILE_NAMES:
+            with self.subTest(name=name):
+                directory = self.scratch()
+                os.mkdir(os.path.join(directory, name))
+                write_file(os.path.join(directory, name + ".bin"), KNOWN_PALETTE)
+                status, out, err = run_export(["--out-dir", name, name + ".bin"], directory)
+                self.assertEqual((status, err), (0, ""))
+                self.assertEqual(sorted(os.listdir(os.path.join(directory, name))),
+                                 sorted(name + suffix for suffix in OUTPUT_SUFFIXES))
+                self.assert_export(os.path.join(directory, name), name, KNOWN_PALETTE,
+                                   KNOWN_COLOURS["bgra"])
+                self.assertIn("read 256 entries from %s.bin," % name, out)
+                wrote = [line for line in out.splitlines() if line.startswith("wrote ")]
+                self.assertEqual(wrote, ["wrote %s%s%s%s" % (name, self.separator(), name, suffix)
+                                         for suffix in OUTPUT_SUFFIXES])
+
+    def test_messages_name_missing_files_as_given(self):
+        for name in FILE_NAMES:
+            with self.subTest(name=name):
+                directory = self.scratch()
+                write_file(os.path.join(directory, "pal.bin"), KNOWN_PALETTE)
+                status, out, err = run_export([name + ".bin"], directory)
+                self.assertEqual((status, out), (2, ""))
+                self.assertRegex(err, r"\Apalette-export: cannot open '%s\.bin': [^\n]+\n\Z"
+                                 % re.escape(name))
+                status, out, err = run_export(["--out-dir", name, "pal.bin"], directory)
+                self.assertEqual((status, out, err), (
+                    2, "", "palette-export: output directory '%s' does not exist\n" % name))
+                self.assertEqual(os.listdir(directory), ["pal.bin"])
+
+    def test_paths_longer_than_260_characters(self):
+        directory = self.scratch()
+        nested = os.path.join(*["folder %02d of a deep tree" % depth for depth in range(12)])
+        os.makedirs(os.path.join(directory, nested))
+        self.assertGreater(len(os.path.join(directory, nested, "pal-bgr.bin")), 300)
+        write_file(os.path.join(directory, nested, "pal.bin"), KNOWN_PALETTE)
+        status, _, err = run_export(["--out-dir", nested, os.path.join(nested, "pal.bin")],
+                                    directory)
+        self.assertEqual((status, err), (0, ""))
+        self.assert_export(os.path.join(directory, nested), "pal", KNOWN_PALETTE,
+                           KNOWN_COLOURS["bgra"])
 
 
 def main():
