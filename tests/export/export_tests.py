@@ -34,6 +34,7 @@ VERSION = ""
 
 OUTPUT_SUFFIXES = (".png", ".csv", ".gpl", ".lut", "-bgr.bin")
 # Every format's file, in the fixed order of the "wrote" lines.
+ORDERS = ("bgra", "rgba")
 ALL_SUFFIXES = OUTPUT_SUFFIXES + (".act", ".pal", ".json", ".cube", ".ggr", "-curves.png")
 
 
@@ -374,7 +375,7 @@ class FormatTests(ScratchTestCase):
         cls.directory = tempfile.mkdtemp(prefix="palette-export-formats-")
         write_file(os.path.join(cls.directory, "pal.bin"), KNOWN_PALETTE)
         cls.outputs = {}
-        for order in ("bgra", "rgba"):
+        for order in ORDERS:
             out_dir = os.path.join(cls.directory, order)
             os.mkdir(out_dir)
             status, out, err = run_export(
@@ -387,115 +388,123 @@ class FormatTests(ScratchTestCase):
     def tearDownClass(cls):
         shutil.rmtree(cls.directory)
 
-    def each_order(self):
-        for order in ("bgra", "rgba"):
-            with self.subTest(order=order):
-                yield order, colours_of(KNOWN_PALETTE, order)
-
     def output(self, order, suffix):
         return read_file(os.path.join(self.outputs[order], "pal" + suffix))
 
     def test_all_writes_every_format_with_todays_five_unchanged(self):
-        for order, _ in self.each_order():
-            self.assertEqual(sorted(os.listdir(self.outputs[order])),
-                             sorted("pal" + suffix for suffix in ALL_SUFFIXES))
-            self.assert_export(self.outputs[order], "pal", KNOWN_PALETTE, order)
+        for order in ORDERS:
+            with self.subTest(order=order):
+                self.assertEqual(sorted(os.listdir(self.outputs[order])),
+                                 sorted("pal" + suffix for suffix in ALL_SUFFIXES))
+                self.assert_export(self.outputs[order], "pal", KNOWN_PALETTE, order)
 
     def test_adobe_colour_table(self):
-        for order, colours in self.each_order():
-            self.assertEqual(self.output(order, ".act"),
-                             bytes(level for colour in colours for level in colour))
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                self.assertEqual(self.output(order, ".act"),
+                                 bytes(level for colour in colours for level in colour))
 
     def test_jasc_palette(self):
-        for order, colours in self.each_order():
-            expected = "JASC-PAL\r\n0100\r\n256\r\n" + "".join(
-                "%d %d %d\r\n" % colour for colour in colours)
-            self.assertEqual(self.output(order, ".pal"), expected.encode())
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                expected = "JASC-PAL\r\n0100\r\n256\r\n" + "".join(
+                    "%d %d %d\r\n" % colour for colour in colours)
+                self.assertEqual(self.output(order, ".pal"), expected.encode())
 
     def test_paraview_preset(self):
-        for order, colours in self.each_order():
-            presets = json.loads(self.output(order, ".json"))
-            self.assertIsInstance(presets, list)
-            self.assertEqual(len(presets), 1)
-            preset = presets[0]
-            self.assertEqual(sorted(preset), ["ColorSpace", "Name", "RGBPoints"])
-            self.assertEqual(preset["Name"], "pal (%s)" % order)
-            self.assertEqual(preset["ColorSpace"], "RGB")
-            # Exactly k/255 and level/255 as doubles, not merely close.
-            expected = [value for k, colour in enumerate(colours)
-                        for value in (k / 255,) + tuple(level / 255 for level in colour)]
-            self.assertEqual(preset["RGBPoints"], expected)
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                presets = json.loads(self.output(order, ".json"))
+                self.assertIsInstance(presets, list)
+                self.assertEqual(len(presets), 1)
+                preset = presets[0]
+                self.assertEqual(sorted(preset), ["ColorSpace", "Name", "RGBPoints"])
+                self.assertEqual(preset["Name"], "pal (%s)" % order)
+                self.assertEqual(preset["ColorSpace"], "RGB")
+                # Exactly k/255 and level/255 as doubles, not merely close.
+                expected = [value for k, colour in enumerate(colours)
+                            for value in (k / 255,) + tuple(level / 255 for level in colour)]
+                self.assertEqual(preset["RGBPoints"], expected)
 
     def test_cube_lut(self):
-        for order, colours in self.each_order():
-            text = self.output(order, ".cube").decode()
-            lines = text.split("\n")
-            self.assertEqual(lines[:2], ['TITLE "pal (%s)"' % order, "LUT_1D_SIZE 256"])
-            self.assertEqual(lines[258:], [""])
-            self.assertEqual([tuple(float(v) for v in line.split()) for line in lines[2:258]],
-                             [tuple(level / 255 for level in colour) for colour in colours])
-            # OpenColorIO's reader, applied to gray k/255, gives entry k.
-            path = os.path.join(self.outputs[order], "pal.cube")
-            transform = PyOpenColorIO.FileTransform(
-                src=path, interpolation=PyOpenColorIO.INTERP_LINEAR)
-            processor = PyOpenColorIO.Config.CreateRaw().getProcessor(transform)
-            pixels = numpy.repeat(numpy.arange(256, dtype=numpy.float32)[:, None] / 255, 3, 1)
-            processor.getDefaultCPUProcessor().applyRGB(pixels)
-            self.assertEqual([tuple(int(v) for v in row) for row in numpy.rint(pixels * 255)],
-                             colours)
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                text = self.output(order, ".cube").decode()
+                lines = text.split("\n")
+                self.assertEqual(lines[:2], ['TITLE "pal (%s)"' % order, "LUT_1D_SIZE 256"])
+                self.assertEqual(lines[258:], [""])
+                self.assertEqual([tuple(float(v) for v in line.split()) for line in lines[2:258]],
+                                 [tuple(level / 255 for level in colour) for colour in colours])
+                # OpenColorIO's reader, applied to gray k/255, gives entry k.
+                path = os.path.join(self.outputs[order], "pal.cube")
+                transform = PyOpenColorIO.FileTransform(
+                    src=path, interpolation=PyOpenColorIO.INTERP_LINEAR)
+                processor = PyOpenColorIO.Config.CreateRaw().getProcessor(transform)
+                pixels = numpy.repeat(numpy.arange(256, dtype=numpy.float32)[:, None] / 255, 3, 1)
+                processor.getDefaultCPUProcessor().applyRGB(pixels)
+                self.assertEqual([tuple(int(v) for v in row) for row in numpy.rint(pixels * 255)],
+                                 colours)
 
     def test_gimp_gradient(self):
-        for order, colours in self.each_order():
-            data = self.output(order, ".ggr")
-            lines = data.decode().split("\n")
-            self.assertEqual(lines[:3], ["GIMP Gradient", "Name: pal (%s)" % order, "255"])
-            self.assertEqual(lines[258:], [""])
-            segments = [line.split() for line in lines[3:258]]
-            for k, fields in enumerate(segments):
-                self.assertEqual(len(fields), 13, k)
-                left, middle, right = (float(v) for v in fields[:3])
-                self.assertEqual((left, right), (k / 255, (k + 1) / 255), k)
-                self.assertAlmostEqual(middle, (left + right) / 2, places=15)
-                # Linear blending in RGB, opaque at both ends.
-                self.assertEqual(fields[11:], ["0", "0"], k)
-                self.assertEqual((fields[6], fields[10]), ("1", "1"), k)
-            # Pillow samples it at k/255 for level k, as GIMP's Gradient Map
-            # does.
-            with open(os.path.join(self.outputs[order], "pal.ggr"), "rb") as file:
-                sampled, mode = GimpGradientFile.GimpGradientFile(file).getpalette(256)
-            self.assertEqual(mode, "RGBA")
-            self.assertEqual([tuple(sampled[4 * k:4 * k + 3]) for k in range(256)], colours)
-            self.assertEqual(set(sampled[3::4]), {255})
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                data = self.output(order, ".ggr")
+                lines = data.decode().split("\n")
+                self.assertEqual(lines[:3], ["GIMP Gradient", "Name: pal (%s)" % order, "255"])
+                self.assertEqual(lines[258:], [""])
+                segments = [line.split() for line in lines[3:258]]
+                for k, fields in enumerate(segments):
+                    self.assertEqual(len(fields), 13, k)
+                    left, middle, right = (float(v) for v in fields[:3])
+                    self.assertEqual((left, right), (k / 255, (k + 1) / 255), k)
+                    self.assertAlmostEqual(middle, (left + right) / 2, places=15)
+                    # Linear blending in RGB, opaque at both ends.
+                    self.assertEqual(fields[11:], ["0", "0"], k)
+                    self.assertEqual((fields[6], fields[10]), ("1", "1"), k)
+                # Pillow samples it at k/255 for level k, as GIMP's Gradient Map
+                # does.
+                with open(os.path.join(self.outputs[order], "pal.ggr"), "rb") as file:
+                    sampled, mode = GimpGradientFile.GimpGradientFile(file).getpalette(256)
+                self.assertEqual(mode, "RGBA")
+                self.assertEqual([tuple(sampled[4 * k:4 * k + 3]) for k in range(256)], colours)
+                self.assertEqual(set(sampled[3::4]), {255})
 
     def test_curves_plot(self):
-        for order, colours in self.each_order():
-            with Image.open(os.path.join(self.outputs[order], "pal-curves.png")) as image:
-                self.assertEqual((image.format, image.mode, image.size), ("PNG", "RGB", CURVES_SIZE))
-                rows = [[tuple(pixel) for pixel in row] for row in numpy.asarray(image).tolist()]
-            lightness = lightness_of(colours)
-            curves = {"red": [c[0] for c in colours], "green": [c[1] for c in colours],
-                      "blue": [c[2] for c in colours],
-                      "lightness": [round(value * 255 / 100) for value in lightness]}
-            # Entries where the four curves lie apart, so none hides another.
-            checked = [k for k in range(0, 256, 3)
-                       if min(abs(curves[a][k] - curves[b][k]) for a in curves for b in curves
-                              if a < b) > 3]
-            self.assertGreater(len(checked), 20)
-            for k in checked:
-                column = [rows[y][PLOT_LEFT + 2 * k] for y in range(PLOT_TOP, PLOT_TOP + 512)]
-                for name, levels in curves.items():
-                    found = [PLOT_TOP + y for y, pixel in enumerate(column)
-                             if pixel == CURVE_COLOURS[name]]
-                    if name == "lightness":
-                        # Two rows, within a level of scikit-image's L*.
-                        self.assertEqual(len(found), 2, (k, name))
-                        self.assertLessEqual(abs(found[0] - level_rows(levels[k])[0]), 2, (k, name))
-                    else:
-                        self.assertEqual(found, level_rows(levels[k]), (k, name))
-            # The palette itself in a strip under the plot, two columns an entry.
-            for y in (STRIP_TOP, STRIP_TOP + STRIP_HEIGHT - 1):
-                self.assertEqual(rows[y][PLOT_LEFT:PLOT_LEFT + 512:2], colours)
-                self.assertEqual(rows[y][PLOT_LEFT + 1:PLOT_LEFT + 512:2], colours)
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                with Image.open(os.path.join(self.outputs[order], "pal-curves.png")) as image:
+                    self.assertEqual((image.format, image.mode, image.size), ("PNG", "RGB", CURVES_SIZE))
+                    rows = [[tuple(pixel) for pixel in row] for row in numpy.asarray(image).tolist()]
+                lightness = lightness_of(colours)
+                curves = {"red": [c[0] for c in colours], "green": [c[1] for c in colours],
+                          "blue": [c[2] for c in colours],
+                          "lightness": [round(value * 255 / 100) for value in lightness]}
+                # Entries where the four curves lie apart, so none hides another.
+                checked = [k for k in range(0, 256, 3)
+                           if min(abs(curves[a][k] - curves[b][k]) for a in curves for b in curves
+                                  if a < b) > 3]
+                self.assertGreater(len(checked), 20)
+                for k in checked:
+                    column = [rows[y][PLOT_LEFT + 2 * k] for y in range(PLOT_TOP, PLOT_TOP + 512)]
+                    for name, levels in curves.items():
+                        found = [PLOT_TOP + y for y, pixel in enumerate(column)
+                                 if pixel == CURVE_COLOURS[name]]
+                        if name == "lightness":
+                            # Two rows, within a level of scikit-image's L*.
+                            self.assertEqual(len(found), 2, (k, name))
+                            self.assertLessEqual(abs(found[0] - level_rows(levels[k])[0]), 2, (k, name))
+                        else:
+                            self.assertEqual(found, level_rows(levels[k]), (k, name))
+                # The palette itself in a strip under the plot, two columns an entry.
+                for y in (STRIP_TOP, STRIP_TOP + STRIP_HEIGHT - 1):
+                    self.assertEqual(rows[y][PLOT_LEFT:PLOT_LEFT + 512:2], colours)
+                    self.assertEqual(rows[y][PLOT_LEFT + 1:PLOT_LEFT + 512:2], colours)
 
     def test_names_carry_the_stem_and_the_order(self):
         stems = ["Paleta ñ 温度"]
