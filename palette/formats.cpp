@@ -1,5 +1,6 @@
 #include "formats.h"
 
+#include <charconv>
 #include <cstdio>
 
 #define STBI_WRITE_NO_STDIO
@@ -19,6 +20,43 @@ void appendToVector(void* context, void* data, int size) {
     std::vector<std::uint8_t>& bytes = *static_cast<std::vector<std::uint8_t>*>(context);
     const std::uint8_t* start = static_cast<const std::uint8_t*>(data);
     bytes.insert(bytes.end(), start, start + size);
+}
+
+// The shortest decimal that reads back as exactly this double, never in
+// exponent form: k/255 written here is k/255 again in any reader that
+// parses doubles.
+std::string exactDecimal(double value) {
+    char text[64];
+    std::to_chars_result result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    return std::string(text, result.ptr);
+}
+
+// A level 0 to 255 as a fraction 0 to 1.
+std::string unitLevel(int level) {
+    return exactDecimal(level / 255.0);
+}
+
+std::string unitColour(const Colour& colour) {
+    return unitLevel(colour.red) + " " + unitLevel(colour.green) + " " + unitLevel(colour.blue);
+}
+
+std::string jsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (char character : text) {
+        if (character == '"' || character == '\\') {
+            quoted += '\\';
+            quoted += character;
+        } else if (static_cast<unsigned char>(character) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x",
+                          static_cast<unsigned>(static_cast<unsigned char>(character)));
+            quoted += escape;
+        } else {
+            quoted += character;
+        }
+    }
+    return quoted + "\"";
 }
 
 }  // namespace
@@ -100,6 +138,70 @@ std::vector<std::uint8_t> makeOpenCvTable(const Palette& palette) {
         bytes.push_back(static_cast<std::uint8_t>(colour.blue));
         bytes.push_back(static_cast<std::uint8_t>(colour.green));
         bytes.push_back(static_cast<std::uint8_t>(colour.red));
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> makeAdobeColourTable(const Palette& palette) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(colourTableSize);
+    for (const Colour& colour : palette.colours) {
+        bytes.push_back(static_cast<std::uint8_t>(colour.red));
+        bytes.push_back(static_cast<std::uint8_t>(colour.green));
+        bytes.push_back(static_cast<std::uint8_t>(colour.blue));
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> makeJascPalette(const Palette& palette) {
+    std::vector<std::uint8_t> bytes;
+    appendText(bytes, "JASC-PAL\r\n0100\r\n" + std::to_string(entryCount) + "\r\n");
+    for (const Colour& colour : palette.colours) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%d %d %d\r\n", colour.red, colour.green, colour.blue);
+        appendText(bytes, line);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> makeParaViewPreset(const Palette& palette, const std::string& name) {
+    std::vector<std::uint8_t> bytes;
+    appendText(bytes, "[\n  {\n    \"Name\": " + jsonString(name) +
+                          ",\n    \"ColorSpace\": \"RGB\",\n    \"RGBPoints\": [\n");
+    for (int entry = 0; entry < entryCount; ++entry) {
+        const Colour& colour = palette.colours[entry];
+        appendText(bytes, "      " + unitLevel(entry) + ", " + unitLevel(colour.red) + ", " +
+                              unitLevel(colour.green) + ", " + unitLevel(colour.blue) +
+                              (entry + 1 < entryCount ? ",\n" : "\n"));
+    }
+    appendText(bytes, "    ]\n  }\n]\n");
+    return bytes;
+}
+
+std::vector<std::uint8_t> makeCubeLut(const Palette& palette, const std::string& name) {
+    // The title is quoted: a quote in it would end it early.
+    std::string title = name;
+    for (char& character : title)
+        if (character == '"') character = '\'';
+    std::vector<std::uint8_t> bytes;
+    appendText(bytes, "TITLE \"" + title + "\"\nLUT_1D_SIZE " + std::to_string(entryCount) + "\n");
+    for (const Colour& colour : palette.colours)
+        appendText(bytes, unitColour(colour) + "\n");
+    return bytes;
+}
+
+std::vector<std::uint8_t> makeGimpGradient(const Palette& palette, const std::string& name) {
+    std::vector<std::uint8_t> bytes;
+    appendText(bytes,
+               "GIMP Gradient\nName: " + name + "\n" + std::to_string(entryCount - 1) + "\n");
+    // Left, middle, right, the two colours with their opacity, then linear
+    // blending (0) in RGB (0). The right end of a segment is written as the
+    // left end of the next, so they meet exactly.
+    for (int entry = 0; entry + 1 < entryCount; ++entry) {
+        std::string middle = exactDecimal((2 * entry + 1) / (2 * 255.0));
+        appendText(bytes, unitLevel(entry) + " " + middle + " " + unitLevel(entry + 1) + " " +
+                              unitColour(palette.colours[entry]) + " 1 " +
+                              unitColour(palette.colours[entry + 1]) + " 1 0 0\n");
     }
     return bytes;
 }

@@ -27,5 +27,23 @@ std::vector<std::uint8_t> makeImageJLut(const Palette& palette);
 // OpenCV's applyColorMap table: blue, green, red per entry (256 x 1 CV_8UC3).
 std::vector<std::uint8_t> makeOpenCvTable(const Palette& palette);
 
+// Adobe Color Table in its plain 768-byte form: red, green, blue per entry,
+// with no trailer, which every reader accepts.
+std::vector<std::uint8_t> makeAdobeColourTable(const Palette& palette);
+// JASC-PAL: "JASC-PAL", "0100", "256", then "R G B" per entry, CR LF line ends.
+std::vector<std::uint8_t> makeJascPalette(const Palette& palette);
+// ParaView colour-map preset file named name: a JSON array of one preset,
+// entry k at x = k/255, colours 0 to 1.
+std::vector<std::uint8_t> makeParaViewPreset(const Palette& palette, const std::string& name);
+// 1D .cube LUT of 256 entries titled name, colours 0 to 1.
+std::vector<std::uint8_t> makeCubeLut(const Palette& palette, const std::string& name);
+// GIMP gradient named name: 255 linear RGB segments, segment k from entry k
+// at k/255 to entry k+1 at (k+1)/255, so that sampling it at k/255, as the
+// Gradient Map does for gray level k, gives entry k exactly.
+std::vector<std::uint8_t> makeGimpGradient(const Palette& palette, const std::string& name);
+// PNG plot of the red, green, blue and L* curves over the entries, with the
+// palette as a strip beneath (curves.cpp). False when the encoder fails.
+bool makeCurvesPlot(const Palette& palette, std::vector<std::uint8_t>& png);
+
 // "#rrggbb".
 std::string hexColour(const Colour& colour);

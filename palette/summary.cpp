@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "colour.h"
 #include "formats.h"
 
 namespace {
@@ -70,6 +71,76 @@ std::string fourthByteLine(const Palette& palette) {
     return line;
 }
 
+// At most this many runs of entries are listed; the count covers them all.
+const std::size_t listedRuns = 12;
+
+// "12, 40-45": the entries (ascending), consecutive ones as runs.
+std::string entryRuns(const std::vector<int>& entries) {
+    std::string text;
+    std::size_t runs = 0;
+    for (std::size_t first = 0; first < entries.size();) {
+        std::size_t last = first;
+        while (last + 1 < entries.size() && entries[last + 1] == entries[last] + 1)
+            ++last;
+        if (runs == listedRuns) return text + ", ...";
+        if (runs > 0) text += ", ";
+        text += std::to_string(entries[first]);
+        if (last > first) text += "-" + std::to_string(entries[last]);
+        ++runs;
+        first = last + 1;
+    }
+    return text;
+}
+
+std::string entryCountText(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " entry" : " entries");
+}
+
+// L* for the summary: rounding noise at black or white shows as 0.0 and
+// 100.0, never -0.0.
+double shownLightness(double lightness) {
+    return std::clamp(lightness, 0.0, 100.0);
+}
+
+// An entry falls when its L* is below the previous entry's, and is level
+// when it is the same.
+std::string lightnessLine(const Palette& palette) {
+    double lightness[entryCount];
+    for (int entry = 0; entry < entryCount; ++entry)
+        lightness[entry] = labFromSrgb(palette.colours[entry]).lightness;
+    std::vector<int> falling;
+    std::vector<int> level;
+    double largestFall = 0;
+    int largestFallEntry = 0;
+    for (int entry = 1; entry < entryCount; ++entry) {
+        double fall = lightness[entry - 1] - lightness[entry];
+        if (fall > 0) {
+            falling.push_back(entry);
+            if (fall > largestFall) {
+                largestFall = fall;
+                largestFallEntry = entry;
+            }
+        } else if (fall == 0) {
+            level.push_back(entry);
+        }
+    }
+    char line[160];
+    std::snprintf(line, sizeof line, "lightness: L* %.1f at entry 0 to %.1f at entry %d, ",
+                  shownLightness(lightness[0]), shownLightness(lightness[entryCount - 1]),
+                  entryCount - 1);
+    std::string text = line;
+    if (!falling.empty()) {
+        std::snprintf(line, sizeof line, "; largest fall %.1f at entry %d\n", largestFall,
+                      largestFallEntry);
+        return text + "falls at " + entryCountText(falling.size()) + ": " + entryRuns(falling) +
+               line;
+    }
+    if (!level.empty())
+        return text + "never falls; level at " + entryCountText(level.size()) + ": " +
+               entryRuns(level) + "\n";
+    return text + "rises throughout\n";
+}
+
 }  // namespace
 
 std::vector<std::string> summaryLines(const Palette& palette) {
@@ -90,5 +161,6 @@ std::vector<std::string> summaryLines(const Palette& palette) {
                       jump.fromNext, typicalStep);
         lines.emplace_back(line);
     }
+    lines.push_back(lightnessLine(palette));
     return lines;
 }

@@ -8,5 +8,6 @@
 #include "palette.h"
 
 // The summary's lines, each ending in a newline: the fourth byte, likely
-// corrupt entries.
+// corrupt entries, and how lightness (L*) runs from the first entry to the
+// last.
 std::vector<std::string> summaryLines(const Palette& palette);

@@ -10,6 +10,7 @@ directory, and is given relative paths only, so the same paths work for a
 native and a Windows build.
 """
 import argparse
+import json
 import os
 import re
 import shutil
@@ -20,11 +21,22 @@ import tempfile
 import unittest
 import zlib
 
+# Independent readers, from Debian's packages (scripts/install-deps):
+# OpenColorIO reads .cube LUTs, Pillow GIMP gradients and PNG, scikit-image
+# gives CIELAB lightness.
+import numpy
+import PyOpenColorIO
+import skimage.color
+from PIL import GimpGradientFile, Image
+
 EXE = ""
 LAUNCHER = []
 VERSION = ""
 
 OUTPUT_SUFFIXES = (".png", ".csv", ".gpl", ".lut", "-bgr.bin")
+# Every format's file, in the fixed order of the "wrote" lines.
+ORDERS = ("bgra", "rgba")
+ALL_SUFFIXES = OUTPUT_SUFFIXES + (".act", ".pal", ".json", ".cube", ".ggr", "-curves.png")
 
 
 def run_export(args, cwd):
@@ -55,18 +67,22 @@ def known_bytes(k, fourth=0):
 
 
 KNOWN_PALETTE = make_palette(known_bytes)
-# The red, green and blue that KNOWN_PALETTE stands for in each order.
-KNOWN_COLOURS = {
-    "bgra": [((k * k) >> 8, 255 - k, k) for k in range(256)],
-    "rgba": [(k, 255 - k, (k * k) >> 8) for k in range(256)],
-}
 
 
-def expected_files(stem, raw, colours):
-    """Every output's exact bytes, except the PNG, whose pixels are checked
-    after decoding (its compressed stream is the encoder's business)."""
+def colours_of(raw, order):
+    """The (red, green, blue) of each entry of raw read in order."""
+    entries = [raw[4 * k:4 * k + 3] for k in range(256)]
+    return [tuple(e[::-1]) if order == "bgra" else tuple(e) for e in entries]
+
+
+def expected_files(stem, raw, order):
+    """Every output of today's five's exact bytes, except the PNG, whose
+    pixels are checked after decoding (its compressed stream is the
+    encoder's business)."""
+    colours = colours_of(raw, order)
     csv = "index,byte0,byte1,byte2,byte3,red,green,blue,hex\n"
-    gpl = "GIMP Palette\nName: %s\nColumns: 16\n#\n" % stem
+    # The name carries the order, so exports in both orders tell apart.
+    gpl = "GIMP Palette\nName: %s (%s)\nColumns: 16\n#\n" % (stem, order)
     for k, (red, green, blue) in enumerate(colours):
         entry = raw[4 * k:4 * k + 4]
         csv += "%d,%d,%d,%d,%d,%d,%d,%d,#%02x%02x%02x\n" % (
@@ -79,6 +95,12 @@ def expected_files(stem, raw, colours):
         + bytes(c[2] for c in colours),
         stem + "-bgr.bin": bytes(b for red, green, blue in colours for b in (blue, green, red)),
     }
+
+
+def lightness_of(colours):
+    """scikit-image's CIELAB L* (D65) of each 8-bit sRGB colour."""
+    rgb = numpy.array(colours, dtype=float).reshape(1, -1, 3) / 255
+    return [float(value) for value in skimage.color.rgb2lab(rgb)[0, :, 0]]
 
 
 def paeth(left, up, up_left):
@@ -149,8 +171,9 @@ class ScratchTestCase(unittest.TestCase):
         self.addCleanup(shutil.rmtree, directory)
         return directory
 
-    def assert_export(self, out_dir, stem, raw, colours):
-        for name, expected in expected_files(stem, raw, colours).items():
+    def assert_export(self, out_dir, stem, raw, order):
+        colours = colours_of(raw, order)
+        for name, expected in expected_files(stem, raw, order).items():
             self.assertEqual(read_file(os.path.join(out_dir, name)), expected, name)
         width, height, colour_type, rows = decode_png(read_file(os.path.join(out_dir, stem + ".png")))
         self.assertEqual((width, height, colour_type), (256, 32, 2))
@@ -177,8 +200,7 @@ class OutputTests(ScratchTestCase):
                 status, out, err = run_export(args + ["--out-dir", "out", "pal.bin"], directory)
                 self.assertEqual((status, err), (0, ""))
                 self.assertIn("order %s" % order, out)
-                self.assert_export(os.path.join(directory, "out"), "pal", KNOWN_PALETTE,
-                                   KNOWN_COLOURS[order])
+                self.assert_export(os.path.join(directory, "out"), "pal", KNOWN_PALETTE, order)
                 self.assertEqual(sorted(os.listdir(os.path.join(directory, "out"))),
                                  sorted("pal" + suffix for suffix in OUTPUT_SUFFIXES))
 
@@ -188,8 +210,7 @@ class OutputTests(ScratchTestCase):
         status, out, err = run_export([], directory)
         self.assertEqual((status, err), (0, ""))
         self.assertIn("from official_palette_live.bin", out)
-        self.assert_export(directory, "official_palette_live", KNOWN_PALETTE,
-                           KNOWN_COLOURS["bgra"])
+        self.assert_export(directory, "official_palette_live", KNOWN_PALETTE, "bgra")
         self.assertEqual(len(os.listdir(directory)), 1 + len(OUTPUT_SUFFIXES))
 
     def test_stem_drops_only_the_last_extension_and_the_folder(self):
@@ -198,7 +219,7 @@ class OutputTests(ScratchTestCase):
         write_file(os.path.join(directory, "in", "cam.2024.bin"), KNOWN_PALETTE)
         status, _, err = run_export(["in/cam.2024.bin"], directory)
         self.assertEqual((status, err), (0, ""))
-        self.assert_export(directory, "cam.2024", KNOWN_PALETTE, KNOWN_COLOURS["bgra"])
+        self.assert_export(directory, "cam.2024", KNOWN_PALETTE, "bgra")
 
     def test_a_new_export_replaces_an_earlier_one_whole(self):
         directory = self.scratch()
@@ -207,7 +228,7 @@ class OutputTests(ScratchTestCase):
         write_file(os.path.join(directory, "pal.bin"), KNOWN_PALETTE)
         status, _, err = run_export(["--order", "rgba", "pal.bin"], directory)
         self.assertEqual((status, err), (0, ""))
-        self.assert_export(directory, "pal", KNOWN_PALETTE, KNOWN_COLOURS["rgba"])
+        self.assert_export(directory, "pal", KNOWN_PALETTE, "rgba")
         self.assertEqual(len(os.listdir(directory)), 1 + len(OUTPUT_SUFFIXES))
 
 
@@ -277,6 +298,267 @@ class SummaryTests(ScratchTestCase):
                 self.assertIn("jumps: none", out)
                 self.assertNotIn("jump: entry", out)
 
+    def test_lightness_line(self):
+        def gray(value):
+            return (value, value, value, 0)
+
+        def ramp_with(replacements):
+            return with_entries(lambda k: gray(k), {k: gray(v) for k, v in replacements.items()})
+
+        def falls(palette):
+            lightness = lightness_of(colours_of(palette, "bgra"))
+            return [0] + [lightness[k - 1] - lightness[k] for k in range(1, 256)]
+
+        def fall(palette, entry):
+            return "%.1f" % falls(palette)[entry]
+
+        ramp = make_palette(lambda k: gray(k))
+        # A dip at 12, and a stretch 40-45 going down whose end, 46, lies
+        # below 45 too.
+        dipped = ramp_with({12: 0, 40: 60, 41: 58, 42: 56, 43: 54, 44: 52, 45: 50})
+        reversed_ramp = make_palette(lambda k: gray(255 - k))
+        steepest = max(range(1, 256), key=falls(reversed_ramp).__getitem__)
+        doubled = make_palette(lambda k: gray(k // 2))
+        cases = [
+            # Black and white: L* 0 and 100 by definition.
+            ("rising", ramp, "L* 0.0 at entry 0 to 100.0 at entry 255, rises throughout"),
+            ("falling stretch", dipped,
+             "L* 0.0 at entry 0 to 100.0 at entry 255, falls at 7 entries: 12, 41-46; "
+             "largest fall %s at entry 12" % fall(dipped, 12)),
+            ("reversed", reversed_ramp,
+             "L* 100.0 at entry 0 to 0.0 at entry 255, falls at 255 entries: 1-255; "
+             "largest fall %s at entry %d" % (fall(reversed_ramp, steepest), steepest)),
+            # Every other entry repeats the one before; only the first
+            # twelve runs are listed.
+            ("level", doubled,
+             "L* 0.0 at entry 0 to %.1f at entry 255, never falls; level at 128 entries: "
+             "1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, ..."
+             % lightness_of([(127, 127, 127)])[0]),
+            ("one fall", ramp_with({200: 10}),
+             "L* 0.0 at entry 0 to 100.0 at entry 255, falls at 1 entry: 200; largest fall "
+             "%s at entry 200" % fall(ramp_with({200: 10}), 200)),
+            # The sRGB primaries' published L*: red 53.24, blue 32.30 (stored
+            # blue first: red is bytes 0 0 255).
+            ("primaries", with_entries(lambda k: gray(100), {0: (0, 0, 255, 0), 255: (255, 0, 0, 0)}),
+             "L* 53.2 at entry 0 to 32.3 at entry 255, falls at 2 entries: 1, 255; "),
+        ]
+        for name, raw, expected in cases:
+            with self.subTest(name):
+                out = self.export_summary(raw)
+                lines = [line for line in out.splitlines() if line.startswith("lightness:")]
+                self.assertEqual(len(lines), 1, out)
+                self.assertTrue(lines[0].startswith("lightness: " + expected), lines[0])
+                if not expected.endswith("; "):
+                    self.assertEqual(lines[0], "lightness: " + expected)
+
+
+# The curves plot's layout and colours, as palette/README.md gives them.
+CURVES_SIZE = (544, 576)
+PLOT_LEFT, PLOT_TOP = 16, 16
+STRIP_TOP, STRIP_HEIGHT = 536, 24
+CURVE_COLOURS = {"red": (220, 0, 0), "green": (0, 160, 0), "blue": (0, 0, 230),
+                 "lightness": (0, 0, 0)}
+
+
+def level_rows(level):
+    """The two rows of the curves plot that a level 0 to 255 fills."""
+    top = PLOT_TOP + 2 * (255 - level)
+    return [top, top + 1]
+
+
+class FormatTests(ScratchTestCase):
+    """Every format, written by one --format all run in each order, read back
+    by an independent reader where there is one, else against its
+    definition."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.directory = tempfile.mkdtemp(prefix="palette-export-formats-")
+        write_file(os.path.join(cls.directory, "pal.bin"), KNOWN_PALETTE)
+        cls.outputs = {}
+        for order in ORDERS:
+            out_dir = os.path.join(cls.directory, order)
+            os.mkdir(out_dir)
+            status, out, err = run_export(
+                ["--order", order, "--format", "all", "--out-dir", order, "pal.bin"],
+                cls.directory)
+            assert (status, err) == (0, ""), err
+            cls.outputs[order] = out_dir
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.directory)
+
+    def output(self, order, suffix):
+        return read_file(os.path.join(self.outputs[order], "pal" + suffix))
+
+    def test_all_writes_every_format_with_todays_five_unchanged(self):
+        for order in ORDERS:
+            with self.subTest(order=order):
+                self.assertEqual(sorted(os.listdir(self.outputs[order])),
+                                 sorted("pal" + suffix for suffix in ALL_SUFFIXES))
+                self.assert_export(self.outputs[order], "pal", KNOWN_PALETTE, order)
+
+    def test_adobe_colour_table(self):
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                self.assertEqual(self.output(order, ".act"),
+                                 bytes(level for colour in colours for level in colour))
+
+    def test_jasc_palette(self):
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                expected = "JASC-PAL\r\n0100\r\n256\r\n" + "".join(
+                    "%d %d %d\r\n" % colour for colour in colours)
+                self.assertEqual(self.output(order, ".pal"), expected.encode())
+
+    def test_paraview_preset(self):
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                presets = json.loads(self.output(order, ".json"))
+                self.assertIsInstance(presets, list)
+                self.assertEqual(len(presets), 1)
+                preset = presets[0]
+                self.assertEqual(sorted(preset), ["ColorSpace", "Name", "RGBPoints"])
+                self.assertEqual(preset["Name"], "pal (%s)" % order)
+                self.assertEqual(preset["ColorSpace"], "RGB")
+                # Exactly k/255 and level/255 as doubles, not merely close.
+                expected = [value for k, colour in enumerate(colours)
+                            for value in (k / 255,) + tuple(level / 255 for level in colour)]
+                self.assertEqual(preset["RGBPoints"], expected)
+
+    def test_cube_lut(self):
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                text = self.output(order, ".cube").decode()
+                lines = text.split("\n")
+                self.assertEqual(lines[:2], ['TITLE "pal (%s)"' % order, "LUT_1D_SIZE 256"])
+                self.assertEqual(lines[258:], [""])
+                self.assertEqual([tuple(float(v) for v in line.split()) for line in lines[2:258]],
+                                 [tuple(level / 255 for level in colour) for colour in colours])
+                # OpenColorIO's reader, applied to gray k/255, gives entry k.
+                path = os.path.join(self.outputs[order], "pal.cube")
+                transform = PyOpenColorIO.FileTransform(
+                    src=path, interpolation=PyOpenColorIO.INTERP_LINEAR)
+                processor = PyOpenColorIO.Config.CreateRaw().getProcessor(transform)
+                pixels = numpy.repeat(numpy.arange(256, dtype=numpy.float32)[:, None] / 255, 3, 1)
+                processor.getDefaultCPUProcessor().applyRGB(pixels)
+                self.assertEqual([tuple(int(v) for v in row) for row in numpy.rint(pixels * 255)],
+                                 colours)
+
+    def test_gimp_gradient(self):
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                data = self.output(order, ".ggr")
+                lines = data.decode().split("\n")
+                self.assertEqual(lines[:3], ["GIMP Gradient", "Name: pal (%s)" % order, "255"])
+                self.assertEqual(lines[258:], [""])
+                segments = [line.split() for line in lines[3:258]]
+                for k, fields in enumerate(segments):
+                    self.assertEqual(len(fields), 13, k)
+                    left, middle, right = (float(v) for v in fields[:3])
+                    self.assertEqual((left, right), (k / 255, (k + 1) / 255), k)
+                    self.assertAlmostEqual(middle, (left + right) / 2, places=15)
+                    # Linear blending in RGB, opaque at both ends.
+                    self.assertEqual(fields[11:], ["0", "0"], k)
+                    self.assertEqual((fields[6], fields[10]), ("1", "1"), k)
+                # Pillow samples it at k/255 for level k, as GIMP's Gradient Map
+                # does.
+                with open(os.path.join(self.outputs[order], "pal.ggr"), "rb") as file:
+                    sampled, mode = GimpGradientFile.GimpGradientFile(file).getpalette(256)
+                self.assertEqual(mode, "RGBA")
+                self.assertEqual([tuple(sampled[4 * k:4 * k + 3]) for k in range(256)], colours)
+                self.assertEqual(set(sampled[3::4]), {255})
+
+    def test_curves_plot(self):
+        for order in ORDERS:
+            with self.subTest(order=order):
+                colours = colours_of(KNOWN_PALETTE, order)
+                with Image.open(os.path.join(self.outputs[order], "pal-curves.png")) as image:
+                    self.assertEqual((image.format, image.mode, image.size), ("PNG", "RGB", CURVES_SIZE))
+                    rows = [[tuple(pixel) for pixel in row] for row in numpy.asarray(image).tolist()]
+                lightness = lightness_of(colours)
+                curves = {"red": [c[0] for c in colours], "green": [c[1] for c in colours],
+                          "blue": [c[2] for c in colours],
+                          "lightness": [round(value * 255 / 100) for value in lightness]}
+                # Entries where the four curves lie apart, so none hides another.
+                checked = [k for k in range(0, 256, 3)
+                           if min(abs(curves[a][k] - curves[b][k]) for a in curves for b in curves
+                                  if a < b) > 3]
+                self.assertGreater(len(checked), 20)
+                for k in checked:
+                    column = [rows[y][PLOT_LEFT + 2 * k] for y in range(PLOT_TOP, PLOT_TOP + 512)]
+                    for name, levels in curves.items():
+                        found = [PLOT_TOP + y for y, pixel in enumerate(column)
+                                 if pixel == CURVE_COLOURS[name]]
+                        if name == "lightness":
+                            # Two rows, within a level of scikit-image's L*.
+                            self.assertEqual(len(found), 2, (k, name))
+                            self.assertLessEqual(abs(found[0] - level_rows(levels[k])[0]), 2, (k, name))
+                        else:
+                            self.assertEqual(found, level_rows(levels[k]), (k, name))
+                # The palette itself in a strip under the plot, two columns an entry.
+                for y in (STRIP_TOP, STRIP_TOP + STRIP_HEIGHT - 1):
+                    self.assertEqual(rows[y][PLOT_LEFT:PLOT_LEFT + 512:2], colours)
+                    self.assertEqual(rows[y][PLOT_LEFT + 1:PLOT_LEFT + 512:2], colours)
+
+    def test_names_carry_the_stem_and_the_order(self):
+        stems = ["Paleta ñ 温度"]
+        if not LAUNCHER:
+            # Not a file name Windows allows.
+            stems.append('say "hi" \\ back')
+        for stem in stems:
+            with self.subTest(stem=stem):
+                directory = self.scratch()
+                write_file(os.path.join(directory, stem + ".bin"), KNOWN_PALETTE)
+                status, _, err = run_export(["--order", "rgba", "--format", "gpl,json,cube,ggr",
+                                             stem + ".bin"], directory)
+                self.assertEqual((status, err), (0, ""))
+                name = stem + " (rgba)"
+                text = {suffix: read_file(os.path.join(directory, stem + suffix)).decode()
+                        for suffix in (".gpl", ".json", ".cube", ".ggr")}
+                self.assertEqual(json.loads(text[".json"])[0]["Name"], name)
+                self.assertIn("\nName: %s\n" % name, text[".gpl"])
+                self.assertIn("\nName: %s\n" % name, text[".ggr"])
+                self.assertEqual(text[".cube"].split("\n")[0],
+                                 'TITLE "%s"' % name.replace('"', "'"))
+
+
+class SelectionTests(ScratchTestCase):
+    def test_format_lists(self):
+        cases = [
+            ("act", [".act"]),
+            # Written, and told, in the fixed order whatever the list's.
+            ("cube,png", [".png", ".cube"]),
+            ("ggr,ggr", [".ggr"]),
+            ("curves", ["-curves.png"]),
+            ("bgr,lut,gpl,csv,png", list(OUTPUT_SUFFIXES)),
+            ("json,all", list(ALL_SUFFIXES)),
+        ]
+        for formats, suffixes in cases:
+            with self.subTest(formats=formats):
+                directory = self.scratch()
+                write_file(os.path.join(directory, "pal.bin"), KNOWN_PALETTE)
+                status, out, err = run_export(["--format", formats, "pal.bin"], directory)
+                self.assertEqual((status, err), (0, ""))
+                self.assertEqual([line for line in out.splitlines() if line.startswith("wrote")],
+                                 ["wrote pal" + suffix for suffix in suffixes])
+                self.assertIn("\nlightness: ", out)
+                self.assertEqual(sorted(os.listdir(directory)),
+                                 sorted(["pal.bin"] + ["pal" + suffix for suffix in suffixes]))
+
+    def test_last_format_option_counts(self):
+        directory = self.scratch()
+        write_file(os.path.join(directory, "pal.bin"), KNOWN_PALETTE)
+        status, _, err = run_export(["--format", "act", "--format=pal", "pal.bin"], directory)
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(sorted(os.listdir(directory)), ["pal.bin", "pal.pal"])
+
 
 class BadInputTests(ScratchTestCase):
     @classmethod
@@ -290,6 +572,7 @@ class BadInputTests(ScratchTestCase):
             write_file(os.path.join(cls.template, name), KNOWN_PALETTE[:size].ljust(size, b"\1"))
         # A palette whose name makes one output land on the palette itself.
         write_file(os.path.join(cls.template, "pal.csv"), KNOWN_PALETTE)
+        write_file(os.path.join(cls.template, "in.act"), KNOWN_PALETTE)
         status, _, _ = run_export(["--out-dir", "out", "pal.bin"], cls.template)
         assert status == 0, "could not make the earlier export"
 
@@ -312,6 +595,15 @@ class BadInputTests(ScratchTestCase):
             ["--out-dir", "pal.bin", "pal.bin"],
             ["--out-dir", "out", "pal.bin", "pal.bin"],
             ["pal.csv"],
+            ["--format", "act", "in.act"],
+            ["--out-dir", "out", "--format", "xyz", "pal.bin"],
+            ["--out-dir", "out", "--format", "png,xyz", "pal.bin"],
+            ["--out-dir", "out", "--format", "png,,csv", "pal.bin"],
+            ["--out-dir", "out", "--format", "png,", "pal.bin"],
+            ["--out-dir", "out", "--format", "", "pal.bin"],
+            ["--out-dir", "out", "--format", "PNG", "pal.bin"],
+            ["--out-dir", "out", "--format", "png, csv", "pal.bin"],
+            ["--out-dir", "out", "pal.bin", "--format"],
         ]
         for args in cases:
             with self.subTest(args=" ".join(args)):
@@ -335,6 +627,7 @@ class BadInputTests(ScratchTestCase):
             (["--colour"], "--colour"),
             (["--out-dir", "missing"], "'missing' does not exist"),
             (["pal.csv"], "pal.csv"),
+            (["--format", "png,xyz"], "unknown format 'xyz'"),
         ]
         for args, expected in cases:
             with self.subTest(args=" ".join(args)):
@@ -357,7 +650,7 @@ class CommandLineTests(ScratchTestCase):
         write_file(os.path.join(directory, "-odd.bin"), KNOWN_PALETTE)
         status, _, err = run_export(["--", "-odd.bin"], directory)
         self.assertEqual((status, err), (0, ""))
-        self.assert_export(directory, "-odd", KNOWN_PALETTE, KNOWN_COLOURS["bgra"])
+        self.assert_export(directory, "-odd", KNOWN_PALETTE, "bgra")
 
     def test_failed_write_leaves_whole_files_and_no_temporary(self):
         directory = self.scratch()
@@ -374,7 +667,7 @@ class CommandLineTests(ScratchTestCase):
         self.assertRegex(err, r"\Apalette-export: [^\n]*pal\.lut[^\n]*\n\Z")
         self.assertEqual(sorted(os.listdir(directory)),
                          sorted(["pal.bin"] + ["pal" + suffix for suffix in OUTPUT_SUFFIXES]))
-        new_files = expected_files("pal", KNOWN_PALETTE, KNOWN_COLOURS["bgra"])
+        new_files = expected_files("pal", KNOWN_PALETTE, "bgra")
         for name in ("pal.csv", "pal.gpl", "pal-bgr.bin"):
             self.assertIn(read_file(os.path.join(directory, name)),
                           (earlier_files[name], new_files[name]), name)
