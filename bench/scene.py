@@ -49,6 +49,7 @@ def make_scene(width=640, height=512, frame=0):
 def write_scene(out_dir, width, height, frames, first=1):
     """Writes frames scene-<n>.png from first; returns their paths."""
     import cv2
+    os.makedirs(out_dir, exist_ok=True)
     paths = []
     for n in range(first, first + frames):
         path = os.path.join(out_dir, "scene-%04d.png" % n)
