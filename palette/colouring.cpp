@@ -86,7 +86,8 @@ void equalisedIndices(std::vector<std::uint32_t> counts, std::uint32_t ceiling, 
         atOrBelow += counts[value];
         std::uint64_t above = atOrBelow > atLowest ? atOrBelow - atLowest : 0;
         indices[value] =
-            span == 0 ? 0 : static_cast<std::uint8_t>((2 * lastEntry * above + span) / (2 * span));
+            span == 0 ? 0
+                      : static_cast<std::uint8_t>((2ULL * lastEntry * above + span) / (2 * span));
     }
 }
 
@@ -191,7 +192,7 @@ void colourFrame(const Frame& frame, const RangeRule& rule, const Palette& palet
     entryIndices(frame, rule, indices, used);
     // One colour per gray value, so each pixel is a single look-up.
     std::vector<std::uint8_t> colours(static_cast<std::size_t>(valueCount) * 3);
-    for (int value = 0; value < valueCount; ++value) {
+    for (std::size_t value = 0; value < colours.size() / 3; ++value) {
         const Colour& colour = palette.colours[indices[value]];
         colours[3 * value] = static_cast<std::uint8_t>(colour.red);
         colours[3 * value + 1] = static_cast<std::uint8_t>(colour.green);

@@ -148,12 +148,13 @@ bool inspectPgm(const std::vector<std::uint8_t>& start, FrameFile& file, std::st
     file.width = static_cast<int>(width);
     file.height = static_cast<int>(height);
     file.bitDepth = largestValue > 255 ? 16 : 8;
+    const std::uint64_t samples =
+        std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(height);
+    const std::uint64_t expected =
+        position + 1 + samples * static_cast<unsigned>(file.bitDepth / 8);
     file.dataOffset = position + 1;
     std::uint64_t size = 0;
     if (!fileSize(file.path, size, error)) return false;
-    std::uint64_t expected = file.dataOffset + std::uint64_t{static_cast<std::uint32_t>(width)} *
-                                                   static_cast<std::uint32_t>(height) *
-                                                   (file.bitDepth / 8);
     if (size != expected) {
         error = quoted(file.path) + " is " + std::to_string(size) + " bytes; its header (" +
                 std::to_string(width) + "x" + std::to_string(height) + ", " +
