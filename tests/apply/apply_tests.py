@@ -421,6 +421,22 @@ class BadInputTests(ScratchTestCase):
                          ["eight.png", "png16.png", "png8.png"])
 
 
+    def test_damaged_pixels_found_in_turn_stop_with_status_2(self):
+        directory = os.path.join(self.scratch(), "case")
+        shutil.copytree(self.template, directory)
+        # A whole header, then compressed data that is not zlib's.
+        with open(os.path.join(directory, "png8.png"), "rb") as file:
+            good = file.read()
+        write_file(os.path.join(directory, "damaged.png"), good[:33] + struct.pack(
+            ">I", 16) + b"IDAT" + b"\xff" * 16 + b"\0" * 4 + good[-12:])
+        status, out, err = run_apply(["--out-dir", "out", "png8.png", "damaged.png"], directory)
+        self.assertEqual(status, 2)
+        self.assertRegex(err, r"\Apalette-apply: [^\n]*damaged\.png[^\n]*\n\Z")
+        self.assertEqual(out.replace("\\", "/"), "wrote out/png8.png (direct 0:255)\n")
+        self.assertEqual(sorted(os.listdir(os.path.join(directory, "out"))),
+                         ["png16.png", "png8.png"])
+
+
 class CommandLineTests(ScratchTestCase):
     def test_help_and_version_write_nothing(self):
         directory = self.scratch()
