@@ -111,8 +111,8 @@ int toolMain(int argc, char** argv) {
     std::string outDir;
     std::vector<std::string> framePaths;
     app.add_option("--palette", paletteFile);
-    app.add_option("--range", rangeText);
-    app.add_option("--size", sizeText);
+    const CLI::Option* rangeOption = app.add_option("--range", rangeText);
+    const CLI::Option* sizeOption = app.add_option("--size", sizeText);
     app.add_option("--out-dir", outDir);
     app.add_option("FRAME", framePaths);
     int status = parseCommandLine(app, common, argc, argv, programName, usageText);
@@ -124,8 +124,8 @@ int toolMain(int argc, char** argv) {
     Palette palette;
     if (framePaths.empty()) error = "no FRAME given (see --help)";
     bool valid = !framePaths.empty() &&
-                 (rangeText.empty() || parseRangeRule(rangeText, rule, error)) &&
-                 (sizeText.empty() || parseFrameSize(sizeText, rawSize, error)) &&
+                 (rangeOption->count() == 0 || parseRangeRule(rangeText, rule, error)) &&
+                 (sizeOption->count() == 0 || parseFrameSize(sizeText, rawSize, error)) &&
                  checkOutputDirectory(outDir, error) &&
                  readPalette(paletteFile, common.order, palette, error);
     // Every input is checked before the first output is written.

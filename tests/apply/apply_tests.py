@@ -373,6 +373,11 @@ class BadInputTests(ScratchTestCase):
             (["--range", "fixed=10", "png16.png"], "fixed=10"),
             (["--range", "plateau=0", "png16.png"], "plateau=0"),
             (["--range", "plateau", "png16.png"], "plateau"),
+            (["--range", "", "png16.png"], "unknown --range ''"),
+            (["--size", "", "clip.raw"], "--size ''"),
+            # CLI11 takes the next word as the empty option's value.
+            (["--range=", "png16.png"], "no FRAME given"),
+            (["--size=", "clip.raw"], "no FRAME given"),
             (["--palette", "missing.bin", "png16.png"], "missing.bin"),
             (["--palette", "short.bin.pal", "png16.png"], "1000 bytes"),
             (["--order", "argb", "png16.png"], "argb"),
