@@ -32,6 +32,13 @@ bool isDirectory(const std::string& path) {
     return fs::is_directory(nativePath(path), failure);
 }
 
+bool fileSize(const std::string& path, std::uint64_t& size, std::string& error) {
+    std::error_code failure;
+    size = fs::file_size(nativePath(path), failure);
+    if (failure) error = "cannot read '" + path + "': " + failure.message();
+    return !failure;
+}
+
 bool exists(const std::string& path) {
     std::error_code failure;
     return fs::exists(nativePath(path), failure);

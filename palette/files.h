@@ -19,6 +19,8 @@ std::string systemMessage(int errorNumber);
 std::FILE* openForReading(const std::string& path, std::string& error);
 
 bool isDirectory(const std::string& path);
+// The size in bytes of a file; false with "cannot read '<path>': <reason>".
+bool fileSize(const std::string& path, std::uint64_t& size, std::string& error);
 bool exists(const std::string& path);
 // True when both names lead to one file (hard links and links included).
 bool sameFile(const std::string& first, const std::string& second);

@@ -63,6 +63,10 @@ std::string jsonString(const std::string& text) {
 
 bool encodePng(const std::uint8_t* rgb, int width, int height, std::vector<std::uint8_t>& png) {
     png.clear();
+    stbi_write_png_compression_level = pngCompressionLevel;
+    // Sub filter on every row: stb's per-row trial of all five filters took
+    // half the time, and on palette-coloured frames gave larger files.
+    stbi_write_force_png_filter = 1;
     return stbi_write_png_to_func(appendToVector, &png, width, height, 3, rgb, width * 3) != 0;
 }
 

@@ -8,6 +8,10 @@
 
 #include "palette.h"
 
+// zlib's level for every PNG we write: its fastest, as palette-apply writes
+// one PNG per frame (the apply benchmark compares sizes at this level).
+const int pngCompressionLevel = 1;
+
 // An 8-bit RGB image (rows top to bottom, three bytes a pixel) as PNG.
 // False when the encoder fails.
 bool encodePng(const std::uint8_t* rgb, int width, int height, std::vector<std::uint8_t>& png);
