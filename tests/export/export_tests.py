@@ -694,8 +694,7 @@ class FileNameTests(ScratchTestCase):
                 self.assertEqual((status, err), (0, ""))
                 self.assertEqual(sorted(os.listdir(os.path.join(directory, name))),
                                  sorted(name + suffix for suffix in OUTPUT_SUFFIXES))
-                self.assert_export(os.path.join(directory, name), name, KNOWN_PALETTE,
-                                   KNOWN_COLOURS["bgra"])
+                self.assert_export(os.path.join(directory, name), name, KNOWN_PALETTE, "bgra")
                 self.assertIn("read 256 entries from %s.bin," % name, out)
                 wrote = [line for line in out.splitlines() if line.startswith("wrote ")]
                 self.assertEqual(wrote, ["wrote %s%s%s%s" % (name, self.separator(), name, suffix)
@@ -724,8 +723,7 @@ class FileNameTests(ScratchTestCase):
         status, _, err = run_export(["--out-dir", nested, os.path.join(nested, "pal.bin")],
                                     directory)
         self.assertEqual((status, err), (0, ""))
-        self.assert_export(os.path.join(directory, nested), "pal", KNOWN_PALETTE,
-                           KNOWN_COLOURS["bgra"])
+        self.assert_export(os.path.join(directory, nested), "pal", KNOWN_PALETTE, "bgra")
 
 
 def main():
