@@ -31,6 +31,11 @@ void makeInaccessible(void* pages, std::size_t bytes) {
 void startInterruptingCaller(long long) {}
 void stopInterruptingCaller() {}
 
+// Wine shows POSIX links as their targets, and Windows links need a
+// privilege; the race is tested natively.
+void startPlantingLink(const std::string&, const std::string&) {}
+void stopPlantingLink() {}
+
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) onLibraryLoaded();
     if (reason == DLL_PROCESS_DETACH) onLibraryUnloading();

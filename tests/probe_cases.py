@@ -85,6 +85,18 @@ def make_directory(name: str) -> Callable[[str], None]:
     return prepare
 
 
+def make_empty_directory(name: str) -> Callable[[str], None]:
+    return lambda work: os.mkdir(os.path.join(work, name))
+
+
+LINK_TARGET = "elsewhere.bin"
+
+
+def earlier_palette_and_link_target(work: str) -> None:
+    write_file(PALETTE, b"an earlier palette")(work)
+    write_file(LINK_TARGET, b"the target of a link")(work)
+
+
 @dataclass
 class Case:
     name: str
@@ -96,7 +108,9 @@ class Case:
     sdk: Dict[str, str] = field(default_factory=dict)
     palette: bytes = repeat_to_block(DISTINCT_BYTES)
     # "new": the file holds the palette afterwards; "kept": the working
-    # directory is exactly as it was before the run.
+    # directory is exactly as it was before the run; "either": "new" when
+    # the run says it saved, "kept" when it says it failed, a link the SDK
+    # planted at the temporary name aside.
     outcome: str = "new"
     prepare: Optional[Callable[[str], None]] = None
     # Where the libraries are: "beside" the executable, in the "working"
@@ -200,12 +214,18 @@ done
          outcome="kept", prepare=make_directory(PALETTE)),
     Case("temporary-name-is-a-directory", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
          outcome="kept", prepare=make_directory(TEMPORARY)),
+    # Only a stale file or link at the temporary name is removed.
+    Case("temporary-name-is-an-empty-directory", EXAMPLE_RUN.replace("{saved}", "{failed}"),
+         status=1, outcome="kept", prepare=make_empty_directory(TEMPORARY)),
     # Wine shows a POSIX symbolic link to Windows programs as the file it
     # points at, which no Windows link does; so these are native only.
     Case("palette-name-is-a-link", EXAMPLE_RUN, prepare=make_link(PALETTE),
          platforms=("native",)),
     Case("temporary-name-is-a-link", EXAMPLE_RUN, prepare=make_link(TEMPORARY),
          platforms=("native",)),
+    # Someone re-creating a link at the temporary name whenever it is free,
+    # all through the run: the save wins the name or fails, and never writes
+    # through the link.
     Case("file-size-limit", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
          outcome="kept", prepare=write_file(PALETTE, b"an earlier palette"),
          file_size_limit=1000, platforms=("native",)),
@@ -220,6 +240,14 @@ done
     # Signals during the pause must not shorten it.
     Case("pause-survives-signals", EXAMPLE_RUN, sdk={"INTERRUPT_MS": "50"}, timing=True,
          platforms=("native",)),
+] + [
+    # Someone re-creating a link at the temporary name whenever it is free,
+    # all through the run: the save wins the name or fails, and never writes
+    # through the link. The race is won now and then, so it runs three times.
+    Case(f"link-replanted-at-temporary-name-{run}", EXAMPLE_RUN, outcome="either",
+         sdk={"PLANT_LINK": TEMPORARY, "PLANT_LINK_TARGET": LINK_TARGET},
+         prepare=earlier_palette_and_link_target, platforms=("native",))
+    for run in (1, 2, 3)
 ] + [
     Case(f"missing-{library}", "", status=1, missing=(library,), outcome="kept")
     for library in LIBRARIES
@@ -463,7 +491,15 @@ def run_case(case: Case, target: Target) -> None:
         after = snapshot(work)
         expected_after = dict(before)
         replacements = dict(pointers)
-        if case.outcome == "new":
+        outcome = case.outcome
+        expected_status = case.status
+        if outcome == "either":
+            saved = f"saved {PALETTE} " in stdout
+            outcome, expected_status = ("new", 0) if saved else ("kept", 1)
+            case_stdout = case.stdout if saved else case.stdout.replace("{saved}", "{failed}")
+        else:
+            case_stdout = case.stdout
+        if outcome == "new":
             block = expected_palette(case, work)
             expected_after[PALETTE] = ("file", block)
             expected_after.pop(TEMPORARY, None)
@@ -471,7 +507,9 @@ def run_case(case: Case, target: Target) -> None:
         else:
             block = case.palette or b""
             replacements["failed"] = listing(block, f"failed to save {PALETTE}\n")
-        expected_stdout = case.stdout.format(**{f"buf{c}": NULL for c in range(5)}
+        if case.outcome == "either" and after.get(TEMPORARY) == ("link", LINK_TARGET):
+            expected_after[TEMPORARY] = after[TEMPORARY]  # the SDK's own link
+        expected_stdout = case_stdout.format(**{f"buf{c}": NULL for c in range(5)}
                                              | replacements)
 
         check(stderr == b"", "standard error not empty:\n" + stderr.decode(errors="replace"))
@@ -479,8 +517,8 @@ def run_case(case: Case, target: Target) -> None:
             expected_stdout = ""
         check(stdout == expected_stdout,
               f"standard output differs\n--- expected\n{expected_stdout}--- got\n{stdout}")
-        check(process.returncode == case.status,
-              f"exit status {process.returncode}, expected {case.status}")
+        check(process.returncode == expected_status,
+              f"exit status {process.returncode}, expected {expected_status}")
         changed = sorted(k for k in set(before) | set(after) | set(expected_after)
                          if after.get(k) != expected_after.get(k))
         check(not changed, f"working directory differs from what was expected in {changed}: "
