@@ -127,6 +127,8 @@ class Case:
     stdout_to: str = "pipe"
     file_size_limit: int = 0
     read_only_work: bool = False
+    # Or one it may write to and enter but not list (nor flush).
+    unreadable_work: bool = False
 
 
 EXAMPLE_RUN = """Start=1
@@ -231,6 +233,10 @@ done
          file_size_limit=1000, platforms=("native",)),
     Case("read-only-working-directory", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
          outcome="kept", read_only_work=True, platforms=("native",)),
+    # A directory that can't be flushed is found before the move, not after.
+    Case("unreadable-working-directory", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
+         outcome="kept", prepare=write_file(PALETTE, b"an earlier palette"),
+         unreadable_work=True, platforms=("native",)),
     # Lost output is no reason to lose the palette or leave the camera running.
     Case("standard-output-closed", EXAMPLE_RUN, stdout_to="closed", platforms=("native",)),
     Case("standard-output-full", EXAMPLE_RUN, stdout_to="full", platforms=("native",)),
@@ -302,15 +308,15 @@ def snapshot(directory: str) -> Dict[str, object]:
 NOBODY = 65534
 
 
-def restrict_working_directory(root: str, work: str, log_path: str) -> None:
-    """Takes write access to the working directory away from the tool. Root
-    writes anywhere, so the tool then runs as nobody, which needs to reach
-    its files and the SDK's log."""
+def restrict_working_directory(root: str, work: str, log_path: str, mode: int) -> None:
+    """Gives the working directory a mode that takes some access away from
+    the tool. Root goes anywhere, so the tool then runs as nobody, which
+    needs to reach its files and the SDK's log."""
     os.chmod(root, 0o755)
     with open(log_path, "wb"):
         pass
     os.chmod(log_path, 0o666)
-    os.chmod(work, 0o555)
+    os.chmod(work, mode)
 
 
 def windows_sdk_directory() -> str:
@@ -445,8 +451,10 @@ def run_case(case: Case, target: Target) -> None:
         env["SIMSDK_LOG"] = windows_path(log_path) if target.platform == "windows" else log_path
         command = target.launcher + [os.path.join(root, "bin", os.path.basename(target.tool))]
 
-        if case.read_only_work:
-            restrict_working_directory(root, work, log_path)
+        restricted = case.read_only_work or case.unreadable_work
+        if restricted:
+            restrict_working_directory(root, work, log_path,
+                                       0o555 if case.read_only_work else 0o333)
         stdout_sink = subprocess.PIPE
         if case.stdout_to == "full":
             stdout_sink = open("/dev/full", "wb")
@@ -460,11 +468,11 @@ def run_case(case: Case, target: Target) -> None:
                 import resource
                 signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
                 resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_size_limit,) * 2)
-            if case.read_only_work and os.geteuid() == 0:
+            if restricted and os.geteuid() == 0:
                 os.setgid(NOBODY)
                 os.setuid(NOBODY)
 
-        hostile = case.stdout_to != "pipe" or case.file_size_limit or case.read_only_work
+        hostile = case.stdout_to != "pipe" or case.file_size_limit or restricted
         started = time.monotonic()
         # Unbuffered, so reading the first line takes nothing more than it.
         process = subprocess.Popen(command, cwd=work, env=env, stdin=subprocess.DEVNULL,
@@ -477,7 +485,7 @@ def run_case(case: Case, target: Target) -> None:
         if case.stdout_to == "full":
             stdout_sink.close()
         stdout_bytes = first_line + (rest or b"")
-        if case.read_only_work:
+        if restricted:
             os.chmod(work, 0o755)
 
         if target.platform == "windows":

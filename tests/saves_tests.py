@@ -30,6 +30,7 @@ EXPORT_SUFFIXES = (".png", ".csv", ".gpl", ".lut", "-bgr.bin")
 NEW_PALETTE = bytes((37 * i + 11) % 256 for i in range(1024))
 EARLIER_PALETTE = bytes((i * 7) % 256 for i in range(1024))
 SKIPPED = 77
+NOBODY = 65534
 
 OPTIONS = argparse.Namespace()
 
@@ -366,6 +367,34 @@ class ModeTests(ScratchTestCase):
         for name, mode in modes.items():
             self.assertEqual(oct(os.stat(os.path.join(directory, name)).st_mode & 0o7777),
                              oct(mode), name)
+
+
+    def test_export_into_a_directory_it_cannot_list_fails_before_moving_anything(self):
+        # Such a directory can't be flushed; the save must fail before the
+        # first move, not after it.
+        directory = self.scratch()
+        os.chmod(directory, 0o755)
+        out = os.path.join(directory, "out")
+        os.mkdir(out)
+        write_file(os.path.join(directory, "pal.bin"), EARLIER_PALETTE)
+        self.assertEqual(run_export(["--out-dir", "out", "pal.bin"], directory)[0], 0)
+        write_file(os.path.join(directory, "pal.bin"), NEW_PALETTE)
+        before = snapshot(out)
+        os.chmod(out, 0o333)
+        self.addCleanup(os.chmod, out, 0o755)
+
+        def as_nobody():  # root lists anything
+            if os.geteuid() == 0:
+                os.setgid(NOBODY)
+                os.setuid(NOBODY)
+
+        status, stdout, err = capture(OPTIONS.launcher + [OPTIONS.export, "--out-dir", "out",
+                                                          "pal.bin"], directory,
+                                      preexec_fn=as_nobody)
+        self.assertEqual((status, stdout), (1, ""), err)
+        self.assertRegex(err, r"\Apalette-export: [^\n]*pal\.png[^\n]*\n\Z")
+        os.chmod(out, 0o755)
+        self.assertEqual(snapshot(out), before)
 
 
 # --- a link re-planted at the temporary names ---------------------------------
