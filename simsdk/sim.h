@@ -36,6 +36,12 @@ void stopInterruptingCaller();
 // has no signals to raise.
 void raiseSignal(int signalNumber);
 
+// Re-creates a symbolic link at name, pointing at target, from a thread of
+// its own in a tight loop until stopped, as someone racing a client's save
+// would. Where the platform has no such links, these do nothing.
+void startPlantingLink(const std::string& name, const std::string& target);
+void stopPlantingLink();
+
 // Called by the platform file when the library is loaded and unloaded.
 void onLibraryLoaded();
 void onLibraryUnloading();

@@ -5,13 +5,17 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "sim.h"
 
 namespace {
 std::atomic<bool> interrupting{false};
 std::thread* interrupter = nullptr;
+std::atomic<bool> planting{false};
+std::vector<std::thread>* planters = nullptr;
 
 void doNothing(int) {}
 }  // namespace
@@ -63,6 +67,29 @@ void stopInterruptingCaller() {
 
 void raiseSignal(int signalNumber) {
     raise(signalNumber);
+}
+
+void startPlantingLink(const std::string& name, const std::string& target) {
+    if (planters != nullptr) return;
+    planting.store(true);
+    planters = new std::vector<std::thread>();
+    // Two threads, so that one is on a processor whenever the name comes free.
+    for (int thread = 0; thread < 2; ++thread) {
+        planters->emplace_back([name, target] {
+            // Fails while the name is taken; the link is back the moment it is free.
+            while (planting.load())
+                symlink(target.c_str(), name.c_str());
+        });
+    }
+}
+
+void stopPlantingLink() {
+    if (planters == nullptr) return;
+    planting.store(false);
+    for (std::thread& thread : *planters)
+        thread.join();
+    delete planters;
+    planters = nullptr;
 }
 
 __attribute__((constructor)) static void libraryLoaded() {

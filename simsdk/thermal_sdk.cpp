@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -102,12 +103,15 @@ extern "C" SIMSDK_EXPORT std::uint32_t Start() {
     }
     long long interruptInterval = settingNumber("INTERRUPT_MS", 0);
     if (interruptInterval > 0) startInterruptingCaller(interruptInterval);
+    std::string plantedLink = settingText("PLANT_LINK", "");
+    if (!plantedLink.empty()) startPlantingLink(plantedLink, settingText("PLANT_LINK_TARGET", ""));
     return result;
 }
 
 extern "C" SIMSDK_EXPORT void Stop() {
     std::lock_guard<std::mutex> lock(stateMutex);
     stopInterruptingCaller();
+    stopPlantingLink();
     {
         std::lock_guard<std::mutex> pauseLock(pauseMutex);
         running.store(false);

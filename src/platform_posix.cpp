@@ -72,19 +72,6 @@ bool writeAll(int descriptor, const void* bytes, std::size_t size) {
     return true;
 }
 
-// Flushes a directory, so that a name just moved into it survives a power
-// cut. A file system that can't flush directories says EINVAL; there is
-// nothing more to be done there.
-bool flushDirectory(const std::string& directory) {
-    int descriptor = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) return false;
-    bool flushed = fsync(descriptor) == 0 || errno == EINVAL;
-    int flushError = errno;
-    close(descriptor);
-    errno = flushError;
-    return flushed;
-}
-
 }  // namespace
 
 void addLibraryDirectory(const char* directory) {
@@ -212,13 +199,28 @@ bool stageFile(const std::string& path, const void* bytes, std::size_t size, Sta
 }
 
 bool commitStagedFile(const StagedFile& staged, std::string& error) {
-    if (std::rename(staged.temporaryPath.c_str(), staged.path.c_str()) != 0) {
-        error = "cannot replace '" + staged.path + "': " + systemMessage(errno);
+    // The directory is flushed after the move, so that the new name survives
+    // a power cut. It is opened first: one that can't be opened (no read
+    // permission) fails the save before anything is moved, not after.
+    int directory = open(parentDirectory(staged.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0) {
+        error = "cannot open the directory of '" + staged.path + "': " + systemMessage(errno);
         unlink(staged.temporaryPath.c_str());
         return false;
     }
-    if (!flushDirectory(parentDirectory(staged.path))) {
-        error = "cannot flush the directory of '" + staged.path + "': " + systemMessage(errno);
+    if (std::rename(staged.temporaryPath.c_str(), staged.path.c_str()) != 0) {
+        error = "cannot replace '" + staged.path + "': " + systemMessage(errno);
+        close(directory);
+        unlink(staged.temporaryPath.c_str());
+        return false;
+    }
+    // A file system that can't flush directories says EINVAL; there is
+    // nothing more to be done there.
+    bool flushed = fsync(directory) == 0 || errno == EINVAL;
+    int flushError = errno;
+    close(directory);
+    if (!flushed) {
+        error = "cannot flush the directory of '" + staged.path + "': " + systemMessage(flushError);
         return false;
     }
     return true;

@@ -85,6 +85,18 @@ def make_directory(name: str) -> Callable[[str], None]:
     return prepare
 
 
+def make_empty_directory(name: str) -> Callable[[str], None]:
+    return lambda work: os.mkdir(os.path.join(work, name))
+
+
+LINK_TARGET = "elsewhere.bin"
+
+
+def earlier_palette_and_link_target(work: str) -> None:
+    write_file(PALETTE, b"an earlier palette")(work)
+    write_file(LINK_TARGET, b"the target of a link")(work)
+
+
 @dataclass
 class Case:
     name: str
@@ -96,7 +108,9 @@ class Case:
     sdk: Dict[str, str] = field(default_factory=dict)
     palette: bytes = repeat_to_block(DISTINCT_BYTES)
     # "new": the file holds the palette afterwards; "kept": the working
-    # directory is exactly as it was before the run.
+    # directory is exactly as it was before the run; "either": "new" when
+    # the run says it saved, "kept" when it says it failed, a link the SDK
+    # planted at the temporary name aside.
     outcome: str = "new"
     prepare: Optional[Callable[[str], None]] = None
     # Where the libraries are: "beside" the executable, in the "working"
@@ -126,6 +140,8 @@ class Case:
     # A folder that holds the tool's and the working directory, when not
     # the case's own scratch directory.
     folder: str = ""
+    # Or one it may write to and enter but not list (nor flush).
+    unreadable_work: bool = False
 
 
 EXAMPLE_RUN = """Start=1
@@ -213,17 +229,27 @@ done
          outcome="kept", prepare=make_directory(PALETTE)),
     Case("temporary-name-is-a-directory", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
          outcome="kept", prepare=make_directory(TEMPORARY)),
+    # Only a stale file or link at the temporary name is removed.
+    Case("temporary-name-is-an-empty-directory", EXAMPLE_RUN.replace("{saved}", "{failed}"),
+         status=1, outcome="kept", prepare=make_empty_directory(TEMPORARY)),
     # Wine shows a POSIX symbolic link to Windows programs as the file it
     # points at, which no Windows link does; so these are native only.
     Case("palette-name-is-a-link", EXAMPLE_RUN, prepare=make_link(PALETTE),
          platforms=("native",)),
     Case("temporary-name-is-a-link", EXAMPLE_RUN, prepare=make_link(TEMPORARY),
          platforms=("native",)),
+    # Someone re-creating a link at the temporary name whenever it is free,
+    # all through the run: the save wins the name or fails, and never writes
+    # through the link.
     Case("file-size-limit", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
          outcome="kept", prepare=write_file(PALETTE, b"an earlier palette"),
          file_size_limit=1000, platforms=("native",)),
     Case("read-only-working-directory", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
          outcome="kept", read_only_work=True, platforms=("native",)),
+    # A directory that can't be flushed is found before the move, not after.
+    Case("unreadable-working-directory", EXAMPLE_RUN.replace("{saved}", "{failed}"), status=1,
+         outcome="kept", prepare=write_file(PALETTE, b"an earlier palette"),
+         unreadable_work=True, platforms=("native",)),
     # Lost output is no reason to lose the palette or leave the camera running.
     Case("standard-output-closed", EXAMPLE_RUN, stdout_to="closed", platforms=("native",)),
     Case("standard-output-full", EXAMPLE_RUN, stdout_to="full", platforms=("native",)),
@@ -281,6 +307,14 @@ chan 1 gray rc=1 buf={buf1}
                   "-e", "inject=rename,renameat,renameat2:signal=SIGINT"),
          platforms=("native",)),
 ] + [
+    # Someone re-creating a link at the temporary name whenever it is free,
+    # all through the run: the save wins the name or fails, and never writes
+    # through the link. The race is won now and then, so it runs three times.
+    Case(f"link-replanted-at-temporary-name-{run}", EXAMPLE_RUN, outcome="either",
+         sdk={"PLANT_LINK": TEMPORARY, "PLANT_LINK_TARGET": LINK_TARGET},
+         prepare=earlier_palette_and_link_target, platforms=("native",))
+    for run in (1, 2, 3)
+] + [
     Case(f"missing-{library}", "", status=1, missing=(library,), outcome="kept")
     for library in LIBRARIES
 ] + [
@@ -334,15 +368,15 @@ def snapshot(directory: str) -> Dict[str, object]:
 NOBODY = 65534
 
 
-def restrict_working_directory(root: str, work: str, log_path: str) -> None:
-    """Takes write access to the working directory away from the tool. Root
-    writes anywhere, so the tool then runs as nobody, which needs to reach
-    its files and the SDK's log."""
+def restrict_working_directory(root: str, work: str, log_path: str, mode: int) -> None:
+    """Gives the working directory a mode that takes some access away from
+    the tool. Root goes anywhere, so the tool then runs as nobody, which
+    needs to reach its files and the SDK's log."""
     os.chmod(root, 0o755)
     with open(log_path, "wb"):
         pass
     os.chmod(log_path, 0o666)
-    os.chmod(work, 0o555)
+    os.chmod(work, mode)
 
 
 def windows_sdk_directory() -> str:
@@ -488,8 +522,10 @@ def run_case(case: Case, target: Target) -> None:
         command = (list(case.wrapper) + target.launcher
                    + [os.path.join(tool_dir, os.path.basename(target.tool))])
 
-        if case.read_only_work:
-            restrict_working_directory(root, work, log_path)
+        restricted = case.read_only_work or case.unreadable_work
+        if restricted:
+            restrict_working_directory(root, work, log_path,
+                                       0o555 if case.read_only_work else 0o333)
         stdout_sink = subprocess.PIPE
         if case.stdout_to == "full":
             stdout_sink = open("/dev/full", "wb")
@@ -503,12 +539,11 @@ def run_case(case: Case, target: Target) -> None:
                 import resource
                 signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
                 resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_size_limit,) * 2)
-            if case.read_only_work and os.geteuid() == 0:
+            if restricted and os.geteuid() == 0:
                 os.setgid(NOBODY)
                 os.setuid(NOBODY)
 
-        hostile = case.stdout_to in ("closed", "full") or case.file_size_limit or \
-            case.read_only_work
+        hostile = case.stdout_to in ("closed", "full") or case.file_size_limit or restricted
         started = time.monotonic()
         # Unbuffered, so reading the first line takes nothing more than it.
         process = subprocess.Popen(command, cwd=work, env=env, stdin=subprocess.DEVNULL,
@@ -527,7 +562,7 @@ def run_case(case: Case, target: Target) -> None:
         if case.stdout_to == "full":
             stdout_sink.close()
         stdout_bytes = first_line + (rest or b"")
-        if case.read_only_work:
+        if restricted:
             os.chmod(work, 0o755)
 
         if target.platform == "windows":
@@ -541,7 +576,15 @@ def run_case(case: Case, target: Target) -> None:
         after = snapshot(work)
         expected_after = dict(before)
         replacements = dict(pointers)
-        if case.outcome == "new":
+        outcome = case.outcome
+        expected_status = case.status
+        if outcome == "either":
+            saved = f"saved {PALETTE} " in stdout
+            outcome, expected_status = ("new", 0) if saved else ("kept", 1)
+            case_stdout = case.stdout if saved else case.stdout.replace("{saved}", "{failed}")
+        else:
+            case_stdout = case.stdout
+        if outcome == "new":
             block = expected_palette(case, work)
             expected_after[PALETTE] = ("file", block)
             expected_after.pop(TEMPORARY, None)
@@ -549,7 +592,9 @@ def run_case(case: Case, target: Target) -> None:
         else:
             block = case.palette or b""
             replacements["failed"] = listing(block, f"failed to save {PALETTE}\n")
-        expected_stdout = case.stdout.format(**{f"buf{c}": NULL for c in range(5)}
+        if case.outcome == "either" and after.get(TEMPORARY) == ("link", LINK_TARGET):
+            expected_after[TEMPORARY] = after[TEMPORARY]  # the SDK's own link
+        expected_stdout = case_stdout.format(**{f"buf{c}": NULL for c in range(5)}
                                              | replacements)
 
         check(stderr == b"", "standard error not empty:\n" + stderr.decode(errors="replace"))
@@ -559,8 +604,8 @@ def run_case(case: Case, target: Target) -> None:
             expected_stdout = ""
         check(stdout == expected_stdout,
               f"standard output differs\n--- expected\n{expected_stdout}--- got\n{stdout}")
-        check(process.returncode == case.status,
-              f"exit status {process.returncode}, expected {case.status}")
+        check(process.returncode == expected_status,
+              f"exit status {process.returncode}, expected {expected_status}")
         changed = sorted(k for k in set(before) | set(after) | set(expected_after)
                          if after.get(k) != expected_after.get(k))
         check(not changed, f"working directory differs from what was expected in {changed}: "
