@@ -352,7 +352,7 @@ class SummaryTests(ScratchTestCase):
                     self.assertEqual(lines[0], "lightness: " + expected)
 
 
-# The curves plot's layout and colours, as palette/README.md gives them.
+# The curves plot's layout and colours, as docs/palette-export.md gives them.
 CURVES_SIZE = (544, 576)
 PLOT_LEFT, PLOT_TOP = 16, 16
 STRIP_TOP, STRIP_HEIGHT = 536, 24
