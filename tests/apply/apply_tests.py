@@ -9,39 +9,22 @@ its memory use.
 --launcher (repeatable) is put before the executable, e.g. --launcher wine.
 The program runs in a scratch directory with relative paths only.
 """
-import argparse
 import math
 import os
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
-import unittest
 import zlib
 
 import cv2
 import numpy as np
 
-EXE = ""
-LAUNCHER = []
-VERSION = ""
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import toolkit_harness as harness  # noqa: E402
+from toolkit_harness import directory_snapshot, run, write_file  # noqa: E402
+
 GNU_TIME = "/usr/bin/time"
-
-
-def run_apply(args, cwd, launcher=None):
-    """(exit status, stdout, stderr), line ends normalised; output through
-    files, since a wineserver started by the run could hold a pipe open."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        command = (LAUNCHER if launcher is None else launcher) + [EXE] + args
-        completed = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
-                                   stderr=err, timeout=300)
-
-        def text(file):
-            file.seek(0)
-            return file.read().decode("utf-8", "replace").replace("\r\n", "\n")
-
-        return completed.returncode, text(out), text(err)
 
 
 # Entry k: blue k, green 255 - k, red k*k/256, in the file's bgra order, so
@@ -49,11 +32,6 @@ def run_apply(args, cwd, launcher=None):
 PALETTE = bytes(b for k in range(256) for b in (k, 255 - k, (k * k) >> 8, 0))
 # OpenCV's colour table for it: 256 x 1, blue, green, red.
 BGR_TABLE = np.frombuffer(PALETTE, np.uint8).reshape(256, 1, 4)[:, :, :3].copy()
-
-
-def write_file(path, data):
-    with open(path, "wb") as file:
-        file.write(data)
 
 
 def write_pgm(path, frame, largest):
@@ -153,22 +131,12 @@ def decode_output(path):
     return picture
 
 
-def directory_snapshot(root):
-    snapshot = {}
-    for folder, directories, files in os.walk(root):
-        for name in directories:
-            snapshot[os.path.relpath(os.path.join(folder, name), root)] = "<dir>"
-        for name in files:
-            path = os.path.join(folder, name)
-            with open(path, "rb") as file:
-                snapshot[os.path.relpath(path, root)] = file.read()
-    return snapshot
+class ScratchTestCase(harness.ScratchTestCase):
+    scratch_prefix = "palette-apply-"
 
-
-class ScratchTestCase(unittest.TestCase):
     def scratch(self):
-        directory = tempfile.mkdtemp(prefix="palette-apply-")
-        self.addCleanup(shutil.rmtree, directory)
+        """A scratch directory with the default palette and an empty out/."""
+        directory = super().scratch()
         write_file(os.path.join(directory, "official_palette_live.bin"), PALETTE)
         os.mkdir(os.path.join(directory, "out"))
         return directory
@@ -199,7 +167,7 @@ class RangeRuleTests(ScratchTestCase):
     """Each input kind under each rule, against numpy's computation."""
 
     def check_run(self, directory, args, frames, rule, name, outputs, order="bgra"):
-        status, out, err = run_apply(["--out-dir", "out"] + args, directory)
+        status, out, err = run(["--out-dir", "out"] + args, directory)
         self.assertEqual((status, err), (0, ""), out)
         # Outputs are named with the platform's separator.
         lines = out.replace("\\", "/").splitlines()
@@ -274,8 +242,8 @@ class RangeRuleTests(ScratchTestCase):
         os.mkdir(os.path.join(directory, "pals"))
         write_file(os.path.join(directory, "pals", "other.bin"), reversed_palette)
         write_file(os.path.join(directory, "out", "png8.png"), b"an earlier output")
-        status, _, err = run_apply(["--palette", "pals/other.bin", "--out-dir", "out",
-                                    "png8.png"], directory)
+        status, _, err = run(["--palette", "pals/other.bin", "--out-dir", "out", "png8.png"],
+                             directory)
         self.assertEqual((status, err), (0, ""))
         picture = decode_output(os.path.join(directory, "out", "png8.png"))
         # Entry v of the reversed palette is entry 255 - v of ours.
@@ -289,7 +257,7 @@ class OpenCvTests(ScratchTestCase):
         expected = cv2.applyColorMap(frame8(), BGR_TABLE)
         for name in ("png8.png", "eight.pgm"):
             with self.subTest(name):
-                status, _, err = run_apply(["--out-dir", "out", name], directory)
+                status, _, err = run(["--out-dir", "out", name], directory)
                 self.assertEqual((status, err), (0, ""))
                 output = os.path.join(directory, "out", name.rsplit(".", 1)[0] + ".png")
                 self.assertTrue(np.array_equal(decode_output(output), expected))
@@ -403,7 +371,7 @@ class BadInputTests(ScratchTestCase):
                 before = directory_snapshot(directory)
                 if "--out-dir" not in args:
                     args = ["--out-dir", "out"] + args
-                status, out, err = run_apply(args, directory)
+                status, out, err = run(args, directory)
                 self.assertEqual(status, 2, err)
                 self.assertEqual(out, "")
                 self.assertRegex(err, r"\Apalette-apply: [^\n]+\n\Z")
@@ -415,8 +383,8 @@ class BadInputTests(ScratchTestCase):
         shutil.copytree(self.template, directory)
         # A folder where the second output goes makes its move into place fail.
         os.mkdir(os.path.join(directory, "out", "eight.png"))
-        status, out, err = run_apply(["--out-dir", "out", "png8.png", "eight.pgm",
-                                      "sixteen.pgm"], directory)
+        status, out, err = run(["--out-dir", "out", "png8.png", "eight.pgm", "sixteen.pgm"],
+                                directory)
         self.assertEqual(status, 1)
         self.assertRegex(err, r"\Apalette-apply: [^\n]*eight\.png[^\n]*\n\Z")
         self.assertEqual(out.replace("\\", "/"), "wrote out/png8.png (direct 0:255)\n")
@@ -434,7 +402,7 @@ class BadInputTests(ScratchTestCase):
             good = file.read()
         write_file(os.path.join(directory, "damaged.png"), good[:33] + struct.pack(
             ">I", 16) + b"IDAT" + b"\xff" * 16 + b"\0" * 4 + good[-12:])
-        status, out, err = run_apply(["--out-dir", "out", "png8.png", "damaged.png"], directory)
+        status, out, err = run(["--out-dir", "out", "png8.png", "damaged.png"], directory)
         self.assertEqual(status, 2)
         self.assertRegex(err, r"\Apalette-apply: [^\n]*damaged\.png[^\n]*\n\Z")
         self.assertEqual(out.replace("\\", "/"), "wrote out/png8.png (direct 0:255)\n")
@@ -445,17 +413,17 @@ class BadInputTests(ScratchTestCase):
 class CommandLineTests(ScratchTestCase):
     def test_help_and_version_write_nothing(self):
         directory = self.scratch()
-        status, out, err = run_apply(["--help"], directory)
+        status, out, err = run(["--help"], directory)
         self.assertEqual((status, err), (0, ""))
         self.assertTrue(out.startswith("usage: palette-apply [--palette FILE] [--order bgra|rgba]"))
-        status, out, err = run_apply(["--version"], directory)
-        self.assertEqual((status, out, err), (0, "palette-apply %s\n" % VERSION, ""))
+        status, out, err = run(["--version"], directory)
+        self.assertEqual((status, out, err), (0, "palette-apply %s\n" % harness.VERSION, ""))
         self.assertEqual(sorted(os.listdir(directory)), ["official_palette_live.bin", "out"])
 
     def test_double_dash_ends_options(self):
         directory = self.scratch()
         cv2.imwrite(os.path.join(directory, "-odd.png"), frame8())
-        status, _, err = run_apply(["--out-dir", "out", "--", "-odd.png"], directory)
+        status, _, err = run(["--out-dir", "out", "--", "-odd.png"], directory)
         self.assertEqual((status, err), (0, ""))
         self.assertTrue(np.array_equal(decode_output(os.path.join(directory, "out", "-odd.png")),
                                        cv2.applyColorMap(frame8(), BGR_TABLE)))
@@ -469,8 +437,8 @@ class MemoryTests(ScratchTestCase):
         name = "clip%d.raw" % frames
         write_file(os.path.join(directory, name), frame * frames)
         report = os.path.join(directory, "peak")
-        status, _, err = run_apply(["--size", "320x256", "--out-dir", "out", name], directory,
-                                   launcher=[GNU_TIME, "-f", "%M", "-o", report])
+        status, _, err = run(["--size", "320x256", "--out-dir", "out", name], directory,
+                             launcher=[GNU_TIME, "-f", "%M", "-o", report])
         self.assertEqual((status, err), (0, ""))
         self.assertEqual(len(os.listdir(os.path.join(directory, "out"))), frames)
         shutil.rmtree(os.path.join(directory, "out"))
@@ -490,18 +458,5 @@ class MemoryTests(ScratchTestCase):
                         % (few, many))
 
 
-def main():
-    global EXE, LAUNCHER, VERSION
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--launcher", action="append", default=[])
-    parser.add_argument("--version", required=True)
-    options, rest = parser.parse_known_args()
-    EXE = os.path.abspath(options.exe)
-    LAUNCHER = options.launcher
-    VERSION = options.version
-    unittest.main(argv=[sys.argv[0], "-v"] + rest)
-
-
 if __name__ == "__main__":
-    main()
+    harness.main()

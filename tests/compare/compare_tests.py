@@ -11,11 +11,9 @@ deltaE_ciede2000; pictures are decoded with OpenCV.
 for the .exe files. The programs run in scratch directories and are given
 relative paths only, so the same paths work for a native and a Windows build.
 """
-import argparse
 import os
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest
@@ -24,11 +22,9 @@ import cv2
 import numpy as np
 from skimage.color import deltaE_ciede2000, rgb2lab
 
-EXE = ""
-COLOUR_CHECK = ""
-PAIRS = ""
-LAUNCHER = []
-VERSION = ""
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import toolkit_harness as harness  # noqa: E402
+from toolkit_harness import directory_snapshot, run, write_file  # noqa: E402
 
 # How far scikit-image may stand from us, and why: its sRGB to XYZ matrix
 # has six digits (0.412453, ...) against our seven, and its D65 white is not
@@ -43,28 +39,12 @@ MEAN_DELTA_E_TOLERANCE = 0.005
 SAME_LAB_DELTA_E_TOLERANCE = 1e-6
 
 
-def run(executable, args, cwd, stdin_data=None):
-    """(exit status, stdout, stderr), console line ends normalised. Output
-    goes through files, not pipes, which a wineserver could hold open."""
-    with tempfile.TemporaryFile() as given, tempfile.TemporaryFile() as out, \
-            tempfile.TemporaryFile() as err:
-        given.write(stdin_data or b"")
-        given.seek(0)
-        completed = subprocess.run(LAUNCHER + [executable] + args, cwd=cwd, stdin=given,
-                                   stdout=out, stderr=err, timeout=300)
-
-        def text(file):
-            file.seek(0)
-            return file.read().decode("utf-8", "replace").replace("\r\n", "\n")
-
-        return completed.returncode, text(out), text(err)
-
-
 def colour_check(queries):
     """The driver's answer lines, as lists of floats, one per query line."""
     directory = tempfile.mkdtemp(prefix="colour-check-")
     try:
-        status, out, err = run(COLOUR_CHECK, [], directory, "".join(queries).encode())
+        status, out, err = run([], directory, executable=harness.OPTIONS.colour_check,
+                               stdin_data="".join(queries).encode())
     finally:
         shutil.rmtree(directory)
     assert status == 0 and err == "", err
@@ -94,7 +74,7 @@ def skimage_delta_e(first_colours, second_colours):
 class PublishedPairTests(unittest.TestCase):
     def test_every_published_pair_to_four_decimals_both_ways(self):
         pairs = []
-        with open(PAIRS) as file:
+        with open(harness.OPTIONS.pairs) as file:
             for line in file:
                 if line.startswith("#") or not line.strip():
                     continue
@@ -191,23 +171,6 @@ def with_entry(colours, entry, colour):
     return changed
 
 
-def write_file(path, data):
-    with open(path, "wb") as file:
-        file.write(data)
-
-
-def directory_snapshot(root):
-    snapshot = {}
-    for folder, directories, files in os.walk(root):
-        for name in directories:
-            snapshot[os.path.relpath(os.path.join(folder, name), root)] = "<dir>"
-        for name in files:
-            path = os.path.join(folder, name)
-            with open(path, "rb") as file:
-                snapshot[os.path.relpath(path, root)] = file.read()
-    return snapshot
-
-
 REPORT_PATTERN = re.compile(
     r"A: (?P<a>[^\n]+)\n"
     r"B: (?P<b>[^\n]+)\n"
@@ -223,18 +186,15 @@ REPORT_PATTERN = re.compile(
     r"wrote (?P<picture>[^\n]+)\n\Z")
 
 
-class ScratchTestCase(unittest.TestCase):
-    def scratch(self):
-        directory = tempfile.mkdtemp(prefix="palette-compare-")
-        self.addCleanup(shutil.rmtree, directory)
-        return directory
+class ScratchTestCase(harness.ScratchTestCase):
+    scratch_prefix = "palette-compare-"
 
     def compare(self, first, second, args=(), names=("a.bin", "b.bin")):
         """Writes both palettes, runs palette-compare; (status, report, dir)."""
         directory = self.scratch()
         write_file(os.path.join(directory, names[0]), first)
         write_file(os.path.join(directory, names[1]), second)
-        status, out, err = run(EXE, list(args) + list(names), directory)
+        status, out, err = run(list(args) + list(names), directory)
         self.assertEqual(err, "")
         report = REPORT_PATTERN.match(out)
         self.assertIsNotNone(report, out)
@@ -414,8 +374,8 @@ class PictureTests(ScratchTestCase):
         os.mkdir(os.path.join(directory, "out"))
         write_file(os.path.join(directory, "first.pal"), first_raw)
         write_file(os.path.join(directory, "second.bin"), second_raw)
-        status, out, err = run(EXE, ["--order", order, "--out-dir", "out", "first.pal",
-                                     "second.bin"], directory)
+        status, out, err = run(["--order", order, "--out-dir", "out", "first.pal", "second.bin"],
+                               directory)
         self.assertEqual(err, "")
         report = REPORT_PATTERN.match(out)
         self.assertIsNotNone(report, out)
@@ -472,7 +432,7 @@ class BadInputTests(ScratchTestCase):
                     os.link(os.path.join(directory, "a.bin"),
                             os.path.join(directory, "linked", "a-vs-b.png"))
                 before = directory_snapshot(directory)
-                status, out, err = run(EXE, args, directory)
+                status, out, err = run(args, directory)
                 self.assertEqual(status, 2, err)
                 self.assertEqual(out, "")
                 self.assertRegex(err, r"\Apalette-compare: [^\n]+\n\Z")
@@ -483,12 +443,12 @@ class BadInputTests(ScratchTestCase):
 class CommandLineTests(ScratchTestCase):
     def test_help_and_version_write_nothing(self):
         directory = self.scratch()
-        status, out, err = run(EXE, ["--help"], directory)
+        status, out, err = run(["--help"], directory)
         self.assertEqual((status, err), (0, ""))
         self.assertTrue(out.startswith(
             "usage: palette-compare [--order bgra|rgba] [--out-dir DIR] PALETTE_A PALETTE_B\n"), out)
-        status, out, err = run(EXE, ["--version"], directory)
-        self.assertEqual((status, out, err), (0, "palette-compare %s\n" % VERSION, ""))
+        status, out, err = run(["--version"], directory)
+        self.assertEqual((status, out, err), (0, "palette-compare %s\n" % harness.VERSION, ""))
         self.assertEqual(os.listdir(directory), [])
 
     def test_double_dash_and_one_file_against_itself(self):
@@ -497,7 +457,7 @@ class CommandLineTests(ScratchTestCase):
         self.assertEqual(status, 1)
         self.assertEqual(report["picture"], "-a-vs--b.png")
         self.assertTrue(os.path.isfile(os.path.join(directory, "-a-vs--b.png")))
-        status, out, err = run(EXE, ["--", "-a.bin", "-a.bin"], directory)
+        status, out, err = run(["--", "-a.bin", "-a.bin"], directory)
         self.assertEqual((status, err), (0, ""))
         self.assertIn("colours: identical\n", out)
 
@@ -514,7 +474,7 @@ class CommandLineTests(ScratchTestCase):
         write_file(os.path.join(directory, "b.bin"), palette_file(BASE))
         os.mkdir(os.path.join(directory, "a-vs-b.png"))
         before = directory_snapshot(directory)
-        status, out, err = run(EXE, ["a.bin", "b.bin"], directory)
+        status, out, err = run(["a.bin", "b.bin"], directory)
         self.assertEqual((status, out), (2, ""))
         self.assertRegex(err, r"\Apalette-compare: [^\n]*a-vs-b\.png[^\n]*\n\Z")
         self.assertEqual(directory_snapshot(directory), before)
@@ -523,28 +483,16 @@ class CommandLineTests(ScratchTestCase):
         status, _, directory, _ = self.compare(palette_file(BASE), palette_file(GRAY))
         self.assertEqual(status, 1)
         write_file(os.path.join(directory, "b.bin"), palette_file(BASE))
-        self.assertEqual(run(EXE, ["a.bin", "b.bin"], directory)[0], 0)
+        self.assertEqual(run(["a.bin", "b.bin"], directory)[0], 0)
         picture = cv2.imread(os.path.join(directory, "a-vs-b.png"), cv2.IMREAD_UNCHANGED)
         self.assertTrue((picture[64:] == 0).all(), "no difference left in the strip")
         self.assertEqual(sorted(os.listdir(directory)), ["a-vs-b.png", "a.bin", "b.bin"])
 
 
-def main():
-    global EXE, COLOUR_CHECK, PAIRS, LAUNCHER, VERSION
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--colour-check", required=True)
+def add_options(parser):
+    parser.add_argument("--colour-check", required=True, type=os.path.abspath)
     parser.add_argument("--pairs", required=True)
-    parser.add_argument("--launcher", action="append", default=[])
-    parser.add_argument("--version", required=True)
-    options, rest = parser.parse_known_args()
-    EXE = os.path.abspath(options.exe)
-    COLOUR_CHECK = os.path.abspath(options.colour_check)
-    PAIRS = options.pairs
-    LAUNCHER = options.launcher
-    VERSION = options.version
-    unittest.main(argv=[sys.argv[0], "-v"] + rest)
 
 
 if __name__ == "__main__":
-    main()
+    harness.main(add_options)

@@ -9,16 +9,13 @@ run palette-export.exe under Wine. The program always runs in a scratch
 directory, and is given relative paths only, so the same paths work for a
 native and a Windows build.
 """
-import argparse
 import json
 import os
 import re
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
-import unittest
 import zlib
 
 # Independent readers, from Debian's packages (scripts/install-deps):
@@ -29,31 +26,14 @@ import PyOpenColorIO
 import skimage.color
 from PIL import GimpGradientFile, Image
 
-EXE = ""
-LAUNCHER = []
-VERSION = ""
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import toolkit_harness as harness  # noqa: E402
+from toolkit_harness import directory_snapshot, read_file, run, write_file  # noqa: E402
 
 OUTPUT_SUFFIXES = (".png", ".csv", ".gpl", ".lut", "-bgr.bin")
 # Every format's file, in the fixed order of the "wrote" lines.
 ORDERS = ("bgra", "rgba")
 ALL_SUFFIXES = OUTPUT_SUFFIXES + (".act", ".pal", ".json", ".cube", ".ggr", "-curves.png")
-
-
-def run_export(args, cwd):
-    """Returns (exit status, stdout, stderr); console line ends normalised,
-    since a Windows console program turns "\\n" into "\\r\\n".
-
-    Output goes to files, not pipes: a wineserver that the launcher starts
-    inherits them and outlives the run, and would hold a pipe open."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        completed = subprocess.run(LAUNCHER + [EXE] + args, cwd=cwd, stdin=subprocess.DEVNULL,
-                                   stdout=out, stderr=err, timeout=120)
-
-        def text(file):
-            file.seek(0)
-            return file.read().decode("utf-8", "replace").replace("\r\n", "\n")
-
-        return completed.returncode, text(out), text(err)
 
 
 def make_palette(entry):
@@ -142,34 +122,8 @@ def decode_png(data):
     return width, height, colour_type, rows
 
 
-def directory_snapshot(root):
-    """Every file below root with its bytes, and every directory."""
-    snapshot = {}
-    for folder, directories, files in os.walk(root):
-        for name in directories:
-            snapshot[os.path.relpath(os.path.join(folder, name), root)] = "<dir>"
-        for name in files:
-            path = os.path.join(folder, name)
-            with open(path, "rb") as file:
-                snapshot[os.path.relpath(path, root)] = file.read()
-    return snapshot
-
-
-def write_file(path, data):
-    with open(path, "wb") as file:
-        file.write(data)
-
-
-def read_file(path):
-    with open(path, "rb") as file:
-        return file.read()
-
-
-class ScratchTestCase(unittest.TestCase):
-    def scratch(self):
-        directory = tempfile.mkdtemp(prefix="palette-export-")
-        self.addCleanup(shutil.rmtree, directory)
-        return directory
+class ScratchTestCase(harness.ScratchTestCase):
+    scratch_prefix = "palette-export-"
 
     def assert_export(self, out_dir, stem, raw, order):
         colours = colours_of(raw, order)
@@ -183,7 +137,7 @@ class ScratchTestCase(unittest.TestCase):
     def export_summary(self, raw, extra_args=()):
         directory = self.scratch()
         write_file(os.path.join(directory, "pal.bin"), raw)
-        status, out, err = run_export(list(extra_args) + ["pal.bin"], directory)
+        status, out, err = run(list(extra_args) + ["pal.bin"], directory)
         self.assertEqual((status, err), (0, ""), out)
         return out
 
@@ -197,7 +151,7 @@ class OutputTests(ScratchTestCase):
                 directory = self.scratch()
                 os.mkdir(os.path.join(directory, "out"))
                 write_file(os.path.join(directory, "pal.bin"), KNOWN_PALETTE)
-                status, out, err = run_export(args + ["--out-dir", "out", "pal.bin"], directory)
+                status, out, err = run(args + ["--out-dir", "out", "pal.bin"], directory)
                 self.assertEqual((status, err), (0, ""))
                 self.assertIn("order %s" % order, out)
                 self.assert_export(os.path.join(directory, "out"), "pal", KNOWN_PALETTE, order)
@@ -207,7 +161,7 @@ class OutputTests(ScratchTestCase):
     def test_defaults_read_the_probe_file_and_write_beside_it(self):
         directory = self.scratch()
         write_file(os.path.join(directory, "official_palette_live.bin"), KNOWN_PALETTE)
-        status, out, err = run_export([], directory)
+        status, out, err = run([], directory)
         self.assertEqual((status, err), (0, ""))
         self.assertIn("from official_palette_live.bin", out)
         self.assert_export(directory, "official_palette_live", KNOWN_PALETTE, "bgra")
@@ -217,16 +171,16 @@ class OutputTests(ScratchTestCase):
         directory = self.scratch()
         os.mkdir(os.path.join(directory, "in"))
         write_file(os.path.join(directory, "in", "cam.2024.bin"), KNOWN_PALETTE)
-        status, _, err = run_export(["in/cam.2024.bin"], directory)
+        status, _, err = run(["in/cam.2024.bin"], directory)
         self.assertEqual((status, err), (0, ""))
         self.assert_export(directory, "cam.2024", KNOWN_PALETTE, "bgra")
 
     def test_a_new_export_replaces_an_earlier_one_whole(self):
         directory = self.scratch()
         write_file(os.path.join(directory, "pal.bin"), make_palette(lambda k: (9, 9, 9, 9)))
-        self.assertEqual(run_export(["pal.bin"], directory)[0], 0)
+        self.assertEqual(run(["pal.bin"], directory)[0], 0)
         write_file(os.path.join(directory, "pal.bin"), KNOWN_PALETTE)
-        status, _, err = run_export(["--order", "rgba", "pal.bin"], directory)
+        status, _, err = run(["--order", "rgba", "pal.bin"], directory)
         self.assertEqual((status, err), (0, ""))
         self.assert_export(directory, "pal", KNOWN_PALETTE, "rgba")
         self.assertEqual(len(os.listdir(directory)), 1 + len(OUTPUT_SUFFIXES))
@@ -379,7 +333,7 @@ class FormatTests(ScratchTestCase):
         for order in ORDERS:
             out_dir = os.path.join(cls.directory, order)
             os.mkdir(out_dir)
-            status, out, err = run_export(
+            status, out, err = run(
                 ["--order", order, "--format", "all", "--out-dir", order, "pal.bin"],
                 cls.directory)
             assert (status, err) == (0, ""), err
@@ -509,15 +463,15 @@ class FormatTests(ScratchTestCase):
 
     def test_names_carry_the_stem_and_the_order(self):
         stems = ["Paleta ñ 温度"]
-        if not LAUNCHER:
+        if not harness.LAUNCHER:
             # Not a file name Windows allows.
             stems.append('say "hi" \\ back')
         for stem in stems:
             with self.subTest(stem=stem):
                 directory = self.scratch()
                 write_file(os.path.join(directory, stem + ".bin"), KNOWN_PALETTE)
-                status, _, err = run_export(["--order", "rgba", "--format", "gpl,json,cube,ggr",
-                                             stem + ".bin"], directory)
+                status, _, err = run(["--order", "rgba", "--format", "gpl,json,cube,ggr",
+                                      stem + ".bin"], directory)
                 self.assertEqual((status, err), (0, ""))
                 name = stem + " (rgba)"
                 text = {suffix: read_file(os.path.join(directory, stem + suffix)).decode()
@@ -544,7 +498,7 @@ class SelectionTests(ScratchTestCase):
             with self.subTest(formats=formats):
                 directory = self.scratch()
                 write_file(os.path.join(directory, "pal.bin"), KNOWN_PALETTE)
-                status, out, err = run_export(["--format", formats, "pal.bin"], directory)
+                status, out, err = run(["--format", formats, "pal.bin"], directory)
                 self.assertEqual((status, err), (0, ""))
                 self.assertEqual([line for line in out.splitlines() if line.startswith("wrote")],
                                  ["wrote pal" + suffix for suffix in suffixes])
@@ -555,7 +509,7 @@ class SelectionTests(ScratchTestCase):
     def test_last_format_option_counts(self):
         directory = self.scratch()
         write_file(os.path.join(directory, "pal.bin"), KNOWN_PALETTE)
-        status, _, err = run_export(["--format", "act", "--format=pal", "pal.bin"], directory)
+        status, _, err = run(["--format", "act", "--format=pal", "pal.bin"], directory)
         self.assertEqual((status, err), (0, ""))
         self.assertEqual(sorted(os.listdir(directory)), ["pal.bin", "pal.pal"])
 
@@ -573,7 +527,7 @@ class BadInputTests(ScratchTestCase):
         # A palette whose name makes one output land on the palette itself.
         write_file(os.path.join(cls.template, "pal.csv"), KNOWN_PALETTE)
         write_file(os.path.join(cls.template, "in.act"), KNOWN_PALETTE)
-        status, _, _ = run_export(["--out-dir", "out", "pal.bin"], cls.template)
+        status, _, _ = run(["--out-dir", "out", "pal.bin"], cls.template)
         assert status == 0, "could not make the earlier export"
 
     @classmethod
@@ -610,7 +564,7 @@ class BadInputTests(ScratchTestCase):
                 directory = os.path.join(self.scratch(), "case")
                 shutil.copytree(self.template, directory)
                 before = directory_snapshot(directory)
-                status, out, err = run_export(args, directory)
+                status, out, err = run(args, directory)
                 self.assertEqual(status, 2, err)
                 self.assertEqual(out, "")
                 self.assertRegex(err, r"\Apalette-export: [^\n]+\n\Z")
@@ -631,24 +585,24 @@ class BadInputTests(ScratchTestCase):
         ]
         for args, expected in cases:
             with self.subTest(args=" ".join(args)):
-                self.assertIn(expected, run_export(args, directory)[2])
+                self.assertIn(expected, run(args, directory)[2])
 
 
 class CommandLineTests(ScratchTestCase):
     def test_help_and_version_write_nothing(self):
         directory = self.scratch()
         write_file(os.path.join(directory, "official_palette_live.bin"), KNOWN_PALETTE)
-        status, out, err = run_export(["--help"], directory)
+        status, out, err = run(["--help"], directory)
         self.assertEqual((status, err), (0, ""))
         self.assertTrue(out.startswith("usage: palette-export [--order bgra|rgba]"), out)
-        status, out, err = run_export(["--version"], directory)
-        self.assertEqual((status, out, err), (0, "palette-export %s\n" % VERSION, ""))
+        status, out, err = run(["--version"], directory)
+        self.assertEqual((status, out, err), (0, "palette-export %s\n" % harness.VERSION, ""))
         self.assertEqual(os.listdir(directory), ["official_palette_live.bin"])
 
     def test_double_dash_ends_options(self):
         directory = self.scratch()
         write_file(os.path.join(directory, "-odd.bin"), KNOWN_PALETTE)
-        status, _, err = run_export(["--", "-odd.bin"], directory)
+        status, _, err = run(["--", "-odd.bin"], directory)
         self.assertEqual((status, err), (0, ""))
         self.assert_export(directory, "-odd", KNOWN_PALETTE, "bgra")
 
@@ -656,13 +610,13 @@ class CommandLineTests(ScratchTestCase):
         directory = self.scratch()
         earlier = make_palette(lambda k: (9, 9, 9, 9))
         write_file(os.path.join(directory, "pal.bin"), earlier)
-        self.assertEqual(run_export(["pal.bin"], directory)[0], 0)
+        self.assertEqual(run(["pal.bin"], directory)[0], 0)
         earlier_files = directory_snapshot(directory)
         # A folder where the LUT goes makes its move into place fail.
         os.remove(os.path.join(directory, "pal.lut"))
         os.mkdir(os.path.join(directory, "pal.lut"))
         write_file(os.path.join(directory, "pal.bin"), KNOWN_PALETTE)
-        status, out, err = run_export(["pal.bin"], directory)
+        status, out, err = run(["pal.bin"], directory)
         self.assertEqual(status, 1)
         self.assertRegex(err, r"\Apalette-export: [^\n]*pal\.lut[^\n]*\n\Z")
         self.assertEqual(sorted(os.listdir(directory)),
@@ -682,7 +636,7 @@ FILE_NAMES = ["José", "Привет", "日本語の名前", "palette 😀", "tw
 class FileNameTests(ScratchTestCase):
     def separator(self):
         # How the program joins --out-dir and a file name in its messages.
-        return "\\" if EXE.lower().endswith(".exe") else "/"
+        return "\\" if harness.EXE.lower().endswith(".exe") else "/"
 
     def test_any_name_as_palette_file_and_output_directory(self):
         for name in FILE_NAMES:
@@ -690,7 +644,7 @@ class FileNameTests(ScratchTestCase):
                 directory = self.scratch()
                 os.mkdir(os.path.join(directory, name))
                 write_file(os.path.join(directory, name + ".bin"), KNOWN_PALETTE)
-                status, out, err = run_export(["--out-dir", name, name + ".bin"], directory)
+                status, out, err = run(["--out-dir", name, name + ".bin"], directory)
                 self.assertEqual((status, err), (0, ""))
                 self.assertEqual(sorted(os.listdir(os.path.join(directory, name))),
                                  sorted(name + suffix for suffix in OUTPUT_SUFFIXES))
@@ -705,11 +659,11 @@ class FileNameTests(ScratchTestCase):
             with self.subTest(name=name):
                 directory = self.scratch()
                 write_file(os.path.join(directory, "pal.bin"), KNOWN_PALETTE)
-                status, out, err = run_export([name + ".bin"], directory)
+                status, out, err = run([name + ".bin"], directory)
                 self.assertEqual((status, out), (2, ""))
                 self.assertRegex(err, r"\Apalette-export: cannot open '%s\.bin': [^\n]+\n\Z"
                                  % re.escape(name))
-                status, out, err = run_export(["--out-dir", name, "pal.bin"], directory)
+                status, out, err = run(["--out-dir", name, "pal.bin"], directory)
                 self.assertEqual((status, out, err), (
                     2, "", "palette-export: output directory '%s' does not exist\n" % name))
                 self.assertEqual(os.listdir(directory), ["pal.bin"])
@@ -720,24 +674,10 @@ class FileNameTests(ScratchTestCase):
         os.makedirs(os.path.join(directory, nested))
         self.assertGreater(len(os.path.join(directory, nested, "pal-bgr.bin")), 300)
         write_file(os.path.join(directory, nested, "pal.bin"), KNOWN_PALETTE)
-        status, _, err = run_export(["--out-dir", nested, os.path.join(nested, "pal.bin")],
-                                    directory)
+        status, _, err = run(["--out-dir", nested, os.path.join(nested, "pal.bin")], directory)
         self.assertEqual((status, err), (0, ""))
         self.assert_export(os.path.join(directory, nested), "pal", KNOWN_PALETTE, "bgra")
 
 
-def main():
-    global EXE, LAUNCHER, VERSION
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--launcher", action="append", default=[])
-    parser.add_argument("--version", required=True)
-    options, rest = parser.parse_known_args()
-    EXE = os.path.abspath(options.exe)
-    LAUNCHER = options.launcher
-    VERSION = options.version
-    unittest.main(argv=[sys.argv[0], "-v"] + rest)
-
-
 if __name__ == "__main__":
-    main()
+    harness.main()
