@@ -9,6 +9,13 @@
 
 #include "tool_main.h"
 
+// Wildcards in arguments are expanded (frames\*.png), as Windows' own console
+// programs do: cmd passes them on as typed. The C runtime does it when this
+// is non-zero; mingw-w64 leaves it 0.
+extern "C" {
+int _dowildcard = -1;  // NOLINT(bugprone-reserved-identifier)
+}
+
 namespace {
 
 UINT consoleCodePageBefore = 0;

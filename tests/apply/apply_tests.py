@@ -428,6 +428,19 @@ class CommandLineTests(ScratchTestCase):
         self.assertTrue(np.array_equal(decode_output(os.path.join(directory, "out", "-odd.png")),
                                        cv2.applyColorMap(frame8(), BGR_TABLE)))
 
+    def test_windows_expands_wildcards(self):
+        # cmd passes a wildcard on as typed; the program expands it, as
+        # Windows' own console programs do. On POSIX the shell does it.
+        if not harness.EXE.lower().endswith(".exe"):
+            self.skipTest("the shell expands wildcards on POSIX")
+        directory = self.scratch()
+        os.mkdir(os.path.join(directory, "frames"))
+        for name in ("a.png", "b c.png"):
+            cv2.imwrite(os.path.join(directory, "frames", name), frame8())
+        status, out, err = run(["--out-dir", "out", "frames\\*.png"], directory)
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(sorted(os.listdir(os.path.join(directory, "out"))), ["a.png", "b c.png"])
+
 
 class MemoryTests(ScratchTestCase):
     """Peak memory for 20 and for 200 frames of one raw file: flat."""
