@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -9,13 +10,14 @@ namespace {
 const int valueCount = 65536;
 const int lastEntry = entryCount - 1;
 
-// A whole number from 0 to largest, digits only.
-bool parseWholeNumber(const std::string& text, unsigned long largest, unsigned long& number) {
+// A whole number from 0 to largest, digits only. Ten digits fit in 64 bits
+// (a long is 32 bits wide on Windows).
+bool parseWholeNumber(const std::string& text, std::uint64_t largest, std::uint64_t& number) {
     if (text.empty() || text.size() > 10) return false;
     number = 0;
     for (char digit : text) {
         if (digit < '0' || digit > '9') return false;
-        number = number * 10 + static_cast<unsigned long>(digit - '0');
+        number = number * 10 + static_cast<std::uint64_t>(digit - '0');
     }
     return number <= largest;
 }
@@ -116,8 +118,8 @@ bool parseRangeRule(const std::string& text, RangeRule& rule, std::string& error
     }
     if (name == "fixed") {
         std::size_t colon = value.find(':');
-        unsigned long low = 0;
-        unsigned long high = 0;
+        std::uint64_t low = 0;
+        std::uint64_t high = 0;
         if (colon != std::string::npos && parseWholeNumber(value.substr(0, colon), 65535, low) &&
             parseWholeNumber(value.substr(colon + 1), 65535, high) && low < high) {
             rule.kind = RangeKind::fixed;
@@ -129,8 +131,8 @@ bool parseRangeRule(const std::string& text, RangeRule& rule, std::string& error
         return false;
     }
     if (name == "plateau") {
-        unsigned long ceiling = 0;
-        if (parseWholeNumber(value, 4294967295UL, ceiling) && ceiling >= 1) {
+        std::uint64_t ceiling = 0;
+        if (parseWholeNumber(value, UINT32_MAX, ceiling) && ceiling >= 1) {
             rule.kind = RangeKind::plateau;
             rule.plateau = static_cast<std::uint32_t>(ceiling);
             return true;

@@ -340,6 +340,9 @@ class BadInputTests(ScratchTestCase):
             (["--range", "fixed=0:65536", "png16.png"], "fixed=0:65536"),
             (["--range", "fixed=10", "png16.png"], "fixed=10"),
             (["--range", "plateau=0", "png16.png"], "plateau=0"),
+            # Past 32 bits: wraps to 1 where a long is 32 bits wide (Windows).
+            (["--range", "plateau=4294967297", "png16.png"], "plateau=4294967297"),
+            (["--range", "fixed=0:4294967396", "png16.png"], "fixed=0:4294967396"),
             (["--range", "plateau", "png16.png"], "plateau"),
             (["--range", "", "png16.png"], "unknown --range ''"),
             (["--size", "", "clip.raw"], "--size ''"),
