@@ -53,12 +53,6 @@ struct PlannedOutput {
     std::string path;
 };
 
-std::string lowerCase(std::string text) {
-    for (char& letter : text)
-        if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
-    return text;
-}
-
 // <stem>.png, or <stem>-<n>.png with n from 1, as wide as the frame count.
 std::vector<std::string> outputNames(const FrameFile& file) {
     std::string stem = fileStem(file.path);
@@ -87,7 +81,7 @@ bool planOutputs(const std::vector<FrameFile>& files, const std::string& outDir,
         inputs.push_back(files[index].path);
         for (const std::string& name : outputNames(files[index])) {
             std::string path = joinPath(outDir, name);
-            if (!taken.insert(lowerCase(path)).second) {
+            if (!taken.insert(asciiLowerCase(path)).second) {
                 error = "two outputs would be '" + path + "' ('" + files[index].path +
                         "' and an earlier frame); rename one of the inputs";
                 return false;

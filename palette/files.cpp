@@ -53,6 +53,12 @@ std::string fileStem(const std::string& path) {
     return nativePath(path).stem().u8string();
 }
 
+std::string asciiLowerCase(std::string name) {
+    for (char& letter : name)
+        if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
+    return name;
+}
+
 std::string joinPath(const std::string& directory, const std::string& name) {
     if (directory.empty()) return name;
     return (nativePath(directory) / nativePath(name)).u8string();

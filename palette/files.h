@@ -27,6 +27,9 @@ bool sameFile(const std::string& first, const std::string& second);
 
 // The file name without its folder and its last extension.
 std::string fileStem(const std::string& path);
+// The name with A to Z made lower case, for comparing names as Windows does
+// (other letters are left as they are).
+std::string asciiLowerCase(std::string name);
 // directory/name; just name when the directory is empty.
 std::string joinPath(const std::string& directory, const std::string& name);
 

@@ -293,9 +293,7 @@ bool parseFrameSize(const std::string& text, FrameSize& size, std::string& error
 
 bool isRawFrameName(const std::string& path) {
     if (path.size() < 4) return false;
-    std::string suffix = path.substr(path.size() - 4);
-    for (char& letter : suffix)
-        if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
+    std::string suffix = asciiLowerCase(path.substr(path.size() - 4));
     return suffix == ".raw" || suffix == ".bin";
 }
 
